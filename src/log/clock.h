@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QDateTime>
+#include <functional>
+
+// The one place the program asks for the time, so tests can fix it.
+QDateTime Now();
+
+// Replaces the clock; an empty function restores the system clock.
+void SetClock(std::function<QDateTime()> clock);
