@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+// The program's socket control: one object that is, in turn, a TCP client, a TCP listener that
+// hands each incoming connection over by request id, a TCP connection, or a UDP socket.
+//
+// Methods that fail throw RaisedError at the call. Events are signals delivered through the
+// event loop, never from inside a method call, and none of an old connection arrives after
+// Close().
+class Winsock : public QObject {
+    Q_OBJECT
+public:
+    enum ProtocolValue { sckTCPProtocol = 0, sckUDPProtocol = 1 };
+    enum StateValue {
+        sckClosed = 0,
+        sckOpen = 1,
+        sckListening = 2,
+        sckConnectionPending = 3,
+        sckResolvingHost = 4,
+        sckHostResolved = 5,
+        sckConnecting = 6,
+        sckConnected = 7,
+        sckClosing = 8,
+        sckError = 9,
+    };
+
+    explicit Winsock(QObject* parent = nullptr);
+    ~Winsock() override;
+
+    int Protocol() const;
+    void SetProtocol(int protocol);
+    qint32 LocalPort() const;
+    void SetLocalPort(qint32 port);
+    QString RemoteHost() const;
+    void SetRemoteHost(const QString& host);
+    qint32 RemotePort() const;
+    void SetRemotePort(qint32 port);
+    int State() const;
+
+    // TCP: starts connecting to host:port (port rounded half-to-even, 1..65535).
+    void Connect(const QString& host, double port);
+    // Opens towards RemoteHost/RemotePort; never throws, a failure comes as the Error event.
+    void Connect();
+    void Listen();
+    void Bind();
+    void Accept(qint32 requestId);
+    void SendData(const QByteArray& data);
+    void SendData(const QString& text); // sent in the Windows-31J code page
+    QByteArray GetData();
+    // Never throws; afterwards State() is sckClosed.
+    void Close();
+
+signals:
+    void ConnectEvent();
+    void DataArrival(qint64 bytesTotal);
+    void ConnectionRequest(qint32 requestId);
+    void SendComplete();
+    void CloseEvent();
+    void Error(int number, const QString& description);
+
+private:
+    class Impl;
+    Impl* d;
+};
