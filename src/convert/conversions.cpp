@@ -3,7 +3,8 @@
 #include "convert/codepage.h"
 #include "convert/numeric.h"
 
-namespace {
+namespace
+{
 
 const char kHexDigits[] = "0123456789ABCDEF";
 
@@ -56,4 +57,15 @@ QByteArray HexToBytes(const QString& text)
         bytes[i] = static_cast<char>(static_cast<int>(NumericValue(piece)));
     }
     return bytes;
+}
+
+QString TrimSpaces(const QString& text)
+{
+    qsizetype start = 0;
+    qsizetype end = text.size();
+    while (start < end && text.at(start) == u' ')
+        ++start;
+    while (end > start && text.at(end - 1) == u' ')
+        --end;
+    return text.mid(start, end - start);
 }

@@ -18,3 +18,6 @@ int HexByteCount(const QString& text);
 
 // The typed payload as bytes: characters taken two by two, each pair read as "&H" + pair.
 QByteArray HexToBytes(const QString& text);
+
+// The text without ordinary spaces at either end (tabs and other blanks are kept).
+QString TrimSpaces(const QString& text);

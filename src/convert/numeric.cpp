@@ -4,7 +4,8 @@
 #include <limits>
 #include <string>
 
-namespace {
+namespace
+{
 
 QString WithoutBlanks(const QString& text)
 {
@@ -17,7 +18,10 @@ QString WithoutBlanks(const QString& text)
     return kept;
 }
 
-bool IsDigit(QChar c) { return c >= u'0' && c <= u'9'; }
+bool IsDigit(QChar c)
+{
+    return c >= u'0' && c <= u'9';
+}
 
 int HexDigitValue(QChar c)
 {
@@ -97,7 +101,10 @@ double NumericValue(const QString& text)
     return value == 0 ? 0.0 : value; // no negative zero on screen
 }
 
-double RoundHalfEven(double value) { return std::nearbyint(value); }
+double RoundHalfEven(double value)
+{
+    return std::nearbyint(value);
+}
 
 std::optional<qint32> RoundToInt32(double value)
 {

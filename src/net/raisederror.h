@@ -5,7 +5,8 @@
 
 // A failure raised at the call, carrying a number and a one-sentence description; handlers turn
 // it into an activity line.
-class RaisedError : public std::runtime_error {
+class RaisedError : public std::runtime_error
+{
 public:
     RaisedError(int number, const QString& description)
         : std::runtime_error(description.toStdString()), number_(number), description_(description)
@@ -20,7 +21,8 @@ private:
 };
 
 // Error numbers raised by the program's own layers.
-namespace ErrorNumber {
+namespace ErrorNumber
+{
 constexpr int Overflow = 6;
 constexpr int InvalidArgument = 10022;
 constexpr int AddressInUse = 10048;
@@ -31,3 +33,15 @@ constexpr int HostNotFound = 11001;
 constexpr int WrongState = 40006;
 constexpr int SocketFailure = 40100;
 } // namespace ErrorNumber
+
+// The activity-line form of a failure nobody else reports: "Err:" number "[" description "]".
+inline QString ErrLine(int number, const QString& description)
+{
+    return QStringLiteral("Err:") + QString::number(number) + QLatin1Char('[') + description +
+           QLatin1Char(']');
+}
+
+inline QString ErrLine(const RaisedError& error)
+{
+    return ErrLine(error.number(), error.description());
+}

@@ -3,7 +3,8 @@
 
 #include <QTest>
 
-class TestConversions : public QObject {
+class TestConversions : public QObject
+{
     Q_OBJECT
 private slots:
     void bytesToHex_data();
@@ -44,7 +45,9 @@ void TestConversions::bytesToText_data()
     QTest::newRow("control bytes unescaped") << QByteArray("A\rB") << "A\rB";
     QTest::newRow("nul kept") << QByteArray("\x00Z", 2) << QString(QChar(0)) + "Z";
     QTest::newRow("half-width katakana") << QByteArray("\xB1") << QString::fromUtf8("ｱ");
-    QTest::newRow("lead byte alone") << QByteArray("\x82" "A") << QString::fromUtf8("・A");
+    QTest::newRow("lead byte alone") << QByteArray("\x82"
+                                                   "A")
+                                     << QString::fromUtf8("・A");
     QTest::newRow("undefined byte") << QByteArray("\xFF") << QString::fromUtf8("・");
 }
 
@@ -61,12 +64,15 @@ void TestConversions::textToHex_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("empty") << "" << "";
-    QTest::newRow("default payload") << "0016WGCS22000000" << "30303136574743533232303030303030";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("default payload") << "0016WGCS22000000"
+                                     << "30303136574743533232303030303030";
     QTest::newRow("double-byte keeps trail byte") << QString::fromUtf8("あ") << "A0";
     QTest::newRow("half-width katakana") << QString::fromUtf8("ｱ") << "B1";
     QTest::newRow("outside the code page") << QString::fromUtf8("€") << "3F";
-    QTest::newRow("control character") << "\t" << "09";
+    QTest::newRow("control character") << "\t"
+                                       << "09";
 }
 
 void TestConversions::textToHex()

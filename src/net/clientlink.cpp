@@ -1,0 +1,238 @@
+#include "net/clientlink.h"
+
+#include "convert/conversions.h"
+#include "convert/numeric.h"
+#include "net/guard.h"
+
+#include <QCoreApplication>
+#include <cmath>
+#include <limits>
+
+namespace
+{
+
+constexpr qint32 kMinReconnectInterval = 5;
+constexpr double kCounterWrap = 10000;
+
+QString DataLine(const char* tag, const QString& shown)
+{
+    return QLatin1String(tag) + shown + QLatin1Char(']');
+}
+
+qint32 PortFromText(const QString& text)
+{
+    const std::optional<qint32> port = RoundToInt32(NumericValue(text));
+    if (!port)
+        throw RaisedError(ErrorNumber::Overflow,
+                          QStringLiteral("The port number is outside the 32-bit integer range."));
+    return *port;
+}
+
+} // namespace
+
+ClientLink::ClientLink(ClientView& view, QObject* parent) : QObject(parent), view_(view)
+{
+    auto report = [this](const QString& line) { Report(line); };
+    auto guard = [this, report](void (ClientLink::*handler)()) {
+        return
+            [this, report, handler] { Guarded([this, handler] { (this->*handler)(); }, report); };
+    };
+    connect(&Winsock1, &Winsock::ConnectEvent, this, guard(&ClientLink::Winsock1_Connect));
+    connect(&Winsock1, &Winsock::Error, this, guard(&ClientLink::Winsock1_Error));
+    connect(&Winsock1, &Winsock::SendComplete, this, guard(&ClientLink::Winsock1_SendComplete));
+    connect(&Winsock1, &Winsock::CloseEvent, this, guard(&ClientLink::Winsock1_Close));
+    connect(&Winsock1, &Winsock::DataArrival, this, guard(&ClientLink::Winsock1_DataArrival));
+}
+
+void ClientLink::LoadDefaults(bool udpMode)
+{
+    UdpMode = udpMode;
+    ReconnectTicks = 0;
+    ContTicks = 0;
+    SendCount = 0;
+    Connected = 0;
+    InitClientDefaults();
+}
+
+void ClientLink::InitClientDefaults()
+{
+    SendStarted = 0;
+    ReconnectInterval = kMinReconnectInterval;
+    Connected = 0;
+    SendDone = 1;
+    SendText.clear();
+    TargetHost = QStringLiteral("localhost");
+}
+
+void ClientLink::tmrCONNECT_Timer()
+{
+    if (SendStarted == 0)
+        return;
+    ++ReconnectTicks;
+    if (ReconnectInterval < kMinReconnectInterval)
+        ReconnectInterval = kMinReconnectInterval;
+    if (ReconnectTicks >= ReconnectInterval) {
+        ReconnectTicks = 0;
+        if (Connected == 0)
+            ConnectClient();
+    }
+}
+
+void ClientLink::ConnectClient()
+{
+    QString portText;
+    // Steps before the connection request are not expected to fail; if one does, it is
+    // reported like any other failure and the next check tries again.
+    bool ready = false;
+    Guarded(
+        [&] {
+            if (Winsock1.State() != Winsock::sckClosed)
+                CloseClient();
+            Winsock1.SetLocalPort(0);
+            Winsock1.SetProtocol(UdpMode ? Winsock::sckUDPProtocol : Winsock::sckTCPProtocol);
+            TargetHost = TrimSpaces(view_.HostText());
+            portText = TrimSpaces(view_.PortText());
+            Report(QStringLiteral("Start Connect:IP:") + TargetHost + QStringLiteral(" Port#:") +
+                   portText + QStringLiteral(": "));
+            ready = true;
+        },
+        [this](const QString& line) { Report(line); });
+    if (ready)
+        ConnectRequest(portText);
+}
+
+void ClientLink::ConnectRequest(const QString& portText)
+{
+    try {
+        if (UdpMode) {
+            Winsock1.SetRemotePort(PortFromText(portText));
+            Winsock1.SetRemoteHost(TargetHost);
+            Connected = 1;
+        } else {
+            Winsock1.Connect(TargetHost, NumericValue(portText));
+        }
+    } catch (const RaisedError& error) {
+        Report(QStringLiteral("Connect Err:IP:") + TargetHost + QStringLiteral(" Port#:") +
+               portText + QStringLiteral(": ") + error.description());
+    }
+}
+
+void ClientLink::CloseClient()
+{
+    try {
+        Winsock1.Close();
+    } catch (const RaisedError&) {
+        // A close that fails leaves nothing to report: the link counts as down either way.
+    }
+    Connected = 0;
+    // Nothing will complete on a closed link, so a send waiting for completion must go on.
+    SendDone = 1;
+}
+
+void ClientLink::DoSendEtherHex(Winsock& socket, const QString& payload)
+{
+    if (HexByteCount(payload) < 1)
+        return;
+    const QByteArray bytes = HexToBytes(payload);
+    SendDone = 0;
+    Report(DataLine("SND[", view_.HexDisplay() ? payload : BytesToText(bytes)));
+    if (socket.State() == Winsock::sckClosed) {
+        socket.Close();
+        socket.Connect();
+    }
+    try {
+        socket.SendData(bytes);
+        SendCount = std::fmod(RoundHalfEven(SendCount + 1), kCounterWrap);
+        view_.SetCountCaption(QString::number(static_cast<qint64>(SendCount)));
+    } catch (const RaisedError& error) {
+        CloseClient();
+        Report(QStringLiteral("Send Err: ") + error.description());
+    }
+}
+
+void ClientLink::DoSendEther(Winsock& socket, const QString& text)
+{
+    DoSendEtherHex(socket, TextToHex(text));
+}
+
+void ClientLink::WaitForSendDone()
+{
+    // Sleeps until the next event rather than spinning; the link going down also sets SendDone.
+    while (SendDone != 1)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+void ClientLink::cmdOneShot_Click()
+{
+    SendStarted = 1;
+    view_.SetSendButtonEnabled(false);
+    if (Connected != 0) {
+        Guarded(
+            [this] {
+                if (!UdpMode)
+                    WaitForSendDone();
+                SendText = view_.PayloadText();
+                DoSendEtherHex(Winsock1, SendText);
+            },
+            [this](const QString& line) { Report(line); });
+    }
+    view_.SetSendButtonEnabled(true);
+}
+
+void ClientLink::cmdCont_Click()
+{
+    const double interval = NumericValue(view_.IntervalText());
+    const std::optional<qint32> rounded = RoundToInt32(interval);
+    if (rounded)
+        ContInterval = *rounded;
+    else
+        ContInterval = interval > 0 ? std::numeric_limits<qint32>::max() : 1;
+    if (ContInterval < 1)
+        ContInterval = 1;
+    view_.SetContinuousSending(true);
+}
+
+void ClientLink::cmdStopCont_Click()
+{
+    view_.SetContinuousSending(false);
+}
+
+void ClientLink::Timer1_Timer()
+{
+    ++ContTicks;
+    if (ContTicks >= ContInterval) {
+        ContTicks = 0;
+        if (view_.SendButtonEnabled())
+            cmdOneShot_Click();
+    }
+}
+
+void ClientLink::Winsock1_Connect()
+{
+    Report(QStringLiteral("Connected."));
+    Connected = 1;
+}
+
+void ClientLink::Winsock1_Error()
+{
+    Report(QStringLiteral("Error Event Occured."));
+}
+
+void ClientLink::Winsock1_SendComplete()
+{
+    Report(QStringLiteral("Sended."));
+    SendDone = 1;
+}
+
+void ClientLink::Winsock1_Close()
+{
+    Report(QStringLiteral("Socket Close."));
+    Connected = 0;
+    SendDone = 1;
+}
+
+void ClientLink::Winsock1_DataArrival()
+{
+    const QByteArray bytes = Winsock1.GetData();
+    Report(DataLine("RCV[", view_.HexDisplay() ? BytesToHex(bytes) : BytesToText(bytes)));
+}

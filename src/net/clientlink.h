@@ -1,0 +1,59 @@
+#pragma once
+
+#include "net/clientview.h"
+#include "net/winsock.h"
+
+#include <QObject>
+
+// The client half of the window: the connection supervision, the payload send path, continuous
+// sending and the display of the peer's answers, with the client's shared variables.
+class ClientLink : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ClientLink(ClientView& view, QObject* parent = nullptr);
+
+    // Start values set while the window loads.
+    void LoadDefaults(bool udpMode);
+    void InitClientDefaults();
+    static QString DefaultSendData() { return QStringLiteral("0016WGCS22000000"); }
+
+    void ConnectClient();
+    void CloseClient();
+    void DoSendEtherHex(Winsock& socket, const QString& payload);
+    void DoSendEther(Winsock& socket, const QString& text);
+
+    void cmdOneShot_Click();
+    void cmdCont_Click();
+    void cmdStopCont_Click();
+    void Timer1_Timer();
+    void tmrCONNECT_Timer();
+
+    void Winsock1_Connect();
+    void Winsock1_Error();
+    void Winsock1_SendComplete();
+    void Winsock1_Close();
+    void Winsock1_DataArrival();
+
+    Winsock Winsock1;
+
+    bool UdpMode = false;
+    qint32 ReconnectTicks = 0;
+    qint32 ContTicks = 0;
+    qint32 ContInterval = 0;
+
+    qint32 SendStarted = 0;
+    qint32 ReconnectInterval = 0;
+    QString TargetHost;
+    QString SendText;
+    qint32 Connected = 0;
+    qint32 SendDone = 0;
+    double SendCount = 0;
+
+private:
+    void ConnectRequest(const QString& portText);
+    void WaitForSendDone();
+    void Report(const QString& text) { view_.AddList1Msg(text); }
+
+    ClientView& view_;
+};

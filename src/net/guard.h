@@ -1,0 +1,22 @@
+#pragma once
+
+#include "net/raisederror.h"
+
+#include <exception>
+#include <functional>
+
+// Runs one handler so that no failure escapes into the event loop: a raised error, or anything
+// else thrown, becomes one "Err:" line through `report`, and the program goes on.
+template <typename Handler, typename Report> void Guarded(Handler&& handler, Report&& report)
+{
+    try {
+        handler();
+    } catch (const RaisedError& error) {
+        report(ErrLine(error));
+    } catch (const std::exception& error) {
+        report(ErrLine(ErrorNumber::SocketFailure, QString::fromLocal8Bit(error.what())));
+    } catch (...) {
+        report(
+            ErrLine(ErrorNumber::SocketFailure, QStringLiteral("An unexpected failure occurred.")));
+    }
+}

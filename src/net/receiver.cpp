@@ -1,0 +1,110 @@
+#include "net/receiver.h"
+
+#include "convert/conversions.h"
+#include "convert/numeric.h"
+#include "net/guard.h"
+
+Receiver::Receiver(ReceiverView& view, QObject* parent) : QObject(parent), view_(view)
+{
+    auto report = [this](const QString& line) { Report(line); };
+    connect(&Winsock2, &Winsock::ConnectionRequest, this, [this, report](qint32 requestId) {
+        Guarded([this, requestId] { Winsock2_ConnectionRequest(requestId); }, report);
+    });
+    connect(&Winsock2, &Winsock::CloseEvent, this,
+            [this, report] { Guarded([this] { Winsock2_Close(); }, report); });
+    connect(&Winsock2, &Winsock::Error, this,
+            [this, report] { Guarded([this] { Winsock2_Error(); }, report); });
+    connect(&Winsock2, &Winsock::DataArrival, this,
+            [this, report] { Guarded([this] { Winsock2_DataArrival(); }, report); });
+}
+
+qint32 Receiver::ListeningPort() const
+{
+    const std::optional<qint32> port = RoundToInt32(NumericValue(view_.RcvPortText()));
+    if (!port)
+        throw RaisedError(ErrorNumber::Overflow,
+                          QStringLiteral("The port number is outside the 32-bit integer range."));
+    return *port;
+}
+
+void Receiver::cmdRcvOpen_Click()
+{
+    view_.SetRcvOpenEnabled(false);
+    Guarded(
+        [this] {
+            const qint32 port = ListeningPort();
+            Winsock2.SetLocalPort(port);
+            if (udpMode_) {
+                Winsock2.SetProtocol(Winsock::sckUDPProtocol);
+                Winsock2.Bind();
+            } else {
+                Winsock2.SetProtocol(Winsock::sckTCPProtocol);
+                Winsock2.Listen();
+            }
+        },
+        [this](const QString& line) { Report(line); });
+}
+
+void Receiver::Winsock2_ConnectionRequest(qint32 requestId)
+{
+    if (Winsock2.State() != Winsock::sckClosed)
+        Winsock2.Close();
+    Report(QStringLiteral("TCP/IP:requestID:") + QString::number(requestId));
+    try {
+        Winsock2.Accept(requestId);
+    } catch (const RaisedError& error) {
+        Report(ErrLine(error));
+    }
+}
+
+void Receiver::Winsock2_Close()
+{
+    Report(QStringLiteral("Socket2 Close."));
+    const qint32 port = ListeningPort();
+    Winsock2.Close();
+    Winsock2.SetLocalPort(port);
+    Winsock2.Listen();
+}
+
+void Receiver::Winsock2_Error()
+{
+    Report(QStringLiteral("Error Event Occured."));
+    CloseListener();
+}
+
+void Receiver::CloseListener()
+{
+    try {
+        Winsock2.Close();
+    } catch (const RaisedError&) {
+        // The receiver is closed for the rest of the run either way.
+    }
+}
+
+void Receiver::Winsock2_DataArrival()
+{
+    const QByteArray bytes = Winsock2.GetData();
+    const QString shown = view_.HexDisplay() ? BytesToHex(bytes) : BytesToText(bytes);
+    Report(QStringLiteral("RCV[") + shown + QLatin1Char(']'));
+}
+
+void Receiver::cmdRcvPortSend_Click()
+{
+    const QString trimmed = TrimSpaces(view_.ReplyText());
+    if (trimmed.isEmpty())
+        return;
+    Guarded([this, &trimmed] { DoSendEther2(Winsock2, trimmed); },
+            [this](const QString& line) { Report(line); });
+}
+
+void Receiver::DoSendEther2(Winsock& Winsock2, const QString& iSend_Data)
+{
+    Report(QStringLiteral("Send Command:[") + iSend_Data + QLatin1Char(']'));
+    Winsock2.SendData(iSend_Data);
+}
+
+void Receiver::CloseIfOpen()
+{
+    if (Winsock2.State() != Winsock::sckClosed)
+        Winsock2.Close();
+}
