@@ -1,10 +1,11 @@
+SHELL := /bin/bash
 # Thin wrapper over CMake: installs what a fresh Debian 12 machine lacks, then builds into build/.
 BUILD ?= build
 ARGS ?=
 PACKAGES := cmake make g++ qt6-base-dev fonts-ipafont-gothic
 JOBS := $(shell nproc)
 
-.PHONY: deps configure build run test clean
+.PHONY: deps configure build run test fuzz clean
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \
@@ -27,6 +28,20 @@ run: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Each fuzz target runs FUZZ_SECONDS from its seed corpus; new finds go to a scratch folder.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := numeric hex text
+fuzz: deps
+	@$(MAKE) --no-print-directory deps PACKAGES="clang libclang-rt-14-dev"
+	CXX=clang++ cmake -S . -B build-fuzz -DPEERTEST_FUZZ=ON -DBUILD_TESTING=OFF
+	cmake --build build-fuzz -j $(JOBS)
+	@for t in $(FUZZ_TARGETS); do \
+	  scratch=$$(mktemp -d); \
+	  echo "fuzz_$$t: $(FUZZ_SECONDS) s"; \
+	  build-fuzz/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 $$scratch fuzz/corpus/$$t 2>&1 | grep -E "stat::number_of_executed_units|ERROR|SUMMARY|Done" ; \
+	  status=$${PIPESTATUS[0]}; rm -rf $$scratch; [ $$status -eq 0 ] || exit $$status; \
+	done
 
 clean:
 	rm -rf $(BUILD)
