@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QtGlobal>
+
+// Date and time in the program's fixed forms; they never follow the regional settings.
+QString FixedDateText(const QDateTime& moment); // "MM-dd-yyyy"
+QString FixedTimeText(const QDateTime& moment); // "HH:mm:ss"
+
+// The current moment as date, space, time, space, then the text unchanged.
+QString StampedLine(const QString& text);
+
+// Today's date as eight digits (yyyyMMdd), or empty when it cannot be made out.
+QString TodayYmd();
+
+// Eight-digit date cut by position out of a short date text: four-digit year first for ten
+// characters or more, two-digit year first (century by CenturyPivot) for eight or nine, and
+// empty for anything shorter. The characters are not tested for digits.
+QString DateTextToYmd(const QString& text);
+
+// Two-digit years below the pivot belong to the 2000s, the others to the 1900s.
+qint32 CenturyPivot();
+
+// The text without leading and trailing space characters; tabs and other blanks are kept.
+QString TrimSpaces(const QString& text);
+
+// Overrides the pivot with the number its text begins with; blank restores 50.
+void SetCenturyPivotSetting(const QString& setting);

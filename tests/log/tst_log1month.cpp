@@ -1,0 +1,226 @@
+#include "convert/codepage.h"
+#include "log/log1month.h"
+#include "support/logsandbox.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+namespace
+{
+
+const QString kDayFile = QStringLiteral("24.LOG");
+const QString kStamp = QStringLiteral("07-24-2018 13:05:09 ");
+
+QByteArray Sjis(const char* utf8)
+{
+    return TextToAnsiBytes(QString::fromUtf8(utf8));
+}
+
+} // namespace
+
+class TestLog1Month : public QObject
+{
+    Q_OBJECT
+private slots:
+    void oneMonthRule_data();
+    void oneMonthRule();
+    void startLineCarriesTitleAsGiven_data();
+    void startLineCarriesTitleAsGiven();
+    void folderIsNormalised_data();
+    void folderIsNormalised();
+    void startWritesIntoTheGivenFolder();
+    void endClosesTheDayFileAndLaterLinesGoToWeekdayFile();
+    void endWithoutStartWritesToWeekdayFile();
+    void dayFileIsChosenOnceAtStart();
+    void unwritableLogDropsLinesSilently_data();
+    void unwritableLogDropsLinesSilently();
+};
+
+void TestLog1Month::oneMonthRule_data()
+{
+    QTest::addColumn<QByteArray>("before"); // null: no file
+    QTest::addColumn<bool>("kept");
+    const QByteArray longToday = "07-24-2018 " + QByteArray(400, 'x') + "\r\n";
+    const QByteArray longOld = "06-24-2018 " + QByteArray(400, 'x') + "\r\n";
+    QTest::newRow("no file") << QByteArray() << true;
+    QTest::newRow("empty file") << QByteArray("") << true;
+    QTest::newRow("same date continues")
+        << QByteArray("07-24-2018 09:00:00 Start a\r\n07-24-2018 09:00:01 b\r\n") << true;
+    QTest::newRow("previous month emptied")
+        << QByteArray("06-24-2018 09:00:00 Start a\r\n06-24-2018 09:00:01 b\r\n") << false;
+    QTest::newRow("previous year emptied") << QByteArray("07-24-2017 09:00:00 x\r\n") << false;
+    QTest::newRow("ten characters never empty") << QByteArray("06-24-2018\r\nold\r\n") << true;
+    QTest::newRow("short first line") << QByteArray("abc\r\n06-24-2018 x\r\n") << true;
+    QTest::newRow("empty first line") << QByteArray("\r\n06-24-2018 x\r\n") << true;
+    QTest::newRow("eleven characters, other date") << QByteArray("06-24-2018x\r\n") << false;
+    QTest::newRow("another tool's date form") << QByteArray("2018/07/24 09:00:00 x\r\n") << false;
+    QTest::newRow("line feed only") << QByteArray("06-24-2018 x\nmore\n") << false;
+    QTest::newRow("first line without line end") << QByteArray("06-24-2018 x") << false;
+    QTest::newRow("lone CR is part of the line") << QByteArray("06-24-2018\rx\r\n") << false;
+    QTest::newRow("ten double-byte characters kept") << Sjis("テストテストテストテ\r\n") << true;
+    QTest::newRow("eleven double-byte characters emptied")
+        << Sjis("テストテストテストテス\r\n") << false;
+    QTest::newRow("long first line, today") << longToday << true;
+    QTest::newRow("long first line, old") << longOld << false;
+}
+
+void TestLog1Month::oneMonthRule()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(bool, kept);
+    LogSandbox sandbox;
+    if (!before.isNull())
+        sandbox.write(kDayFile, before);
+
+    LogStart("T", "");
+
+    const QByteArray startLine = TextToAnsiBytes(kStamp + "Start T") + "\r\n";
+    QCOMPARE(sandbox.bytes(kDayFile), (kept ? before : QByteArray()) + startLine);
+}
+
+void TestLog1Month::startLineCarriesTitleAsGiven_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QByteArray>("line");
+    QTest::newRow("window caption")
+        << QString::fromUtf8("Tidewell－テスト")
+        << QByteArray("07-24-2018 13:05:09 Start Tidewell\x81\x7C\x83\x65\x83\x58\x83\x67\r\n");
+    QTest::newRow("spaces kept") << "  two  "
+                                 << QByteArray("07-24-2018 13:05:09 Start   two  \r\n");
+    QTest::newRow("empty title") << "" << QByteArray("07-24-2018 13:05:09 Start \r\n");
+}
+
+void TestLog1Month::startLineCarriesTitleAsGiven()
+{
+    QFETCH(QString, title);
+    QFETCH(QByteArray, line);
+    LogSandbox sandbox;
+    LogStart(title, "");
+    QCOMPARE(sandbox.bytes(kDayFile), line);
+    QCOMPARE(LogTitle(), title);
+}
+
+void TestLog1Month::folderIsNormalised_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("logFolder");
+    QTest::newRow("spaces around") << "  /data/logs  "
+                                   << "/data/logs/";
+    QTest::newRow("ends in slash") << "/data/logs/"
+                                   << "/data/logs/";
+    QTest::newRow("ends in backslash") << "D:\\logs\\"
+                                       << "D:\\logs\\";
+    QTest::newRow("bare drive") << "D:"
+                                << "D:";
+    QTest::newRow("tab is not trimmed") << "\tlogs"
+                                        << "\tlogs/";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("spaces only") << "   "
+                                 << "";
+}
+
+void TestLog1Month::folderIsNormalised()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, logFolder);
+    LogSandbox sandbox;
+    LogFolderSet(folder);
+    QCOMPARE(LogFolder(), logFolder);
+    const QString prefix = logFolder.isEmpty() ? sandbox.folder() + "/" : logFolder;
+    QCOMPARE(LogDayFilePath(), prefix + kDayFile);
+}
+
+void TestLog1Month::startWritesIntoTheGivenFolder()
+{
+    LogSandbox sandbox;
+    QVERIFY(QDir(sandbox.folder()).mkdir("sub"));
+    LogStart("T", " " + sandbox.path("sub") + " ");
+    QCOMPARE(LogFile(), sandbox.path("sub/24.LOG"));
+    QCOMPARE(sandbox.lines("sub/24.LOG"), QStringList{kStamp + "Start T"});
+    QVERIFY(!sandbox.exists(kDayFile));
+}
+
+void TestLog1Month::endClosesTheDayFileAndLaterLinesGoToWeekdayFile()
+{
+    LogSandbox sandbox;
+    LogStart("T", sandbox.folder());
+    LogWrite("line");
+    LogEnd();
+    QCOMPARE(LogFile(), QString());
+    QCOMPARE(LogTitle(), QString());
+    QCOMPARE(LogFolder(), sandbox.folder() + "/");
+    LogWrite("after");
+
+    QCOMPARE(sandbox.lines(kDayFile),
+             QStringList({kStamp + "Start T", kStamp + "line", kStamp + "End T"}));
+    QCOMPARE(sandbox.lines(sandbox.weekdayFileName()), QStringList{kStamp + "after"});
+}
+
+void TestLog1Month::endWithoutStartWritesToWeekdayFile()
+{
+    LogSandbox sandbox;
+    const QString weekdayFile = sandbox.weekdayFileName();
+    QCOMPARE(LogCurrentFile(), sandbox.path(weekdayFile));
+    sandbox.write(weekdayFile, "06-24-2018 old line\r\n");
+
+    LogEnd();
+    QCOMPARE(sandbox.lines(weekdayFile), QStringList({"06-24-2018 old line", kStamp + "End "}));
+    QVERIFY(!sandbox.exists(kDayFile));
+}
+
+void TestLog1Month::dayFileIsChosenOnceAtStart()
+{
+    LogSandbox sandbox;
+    sandbox.setNow(QDateTime(QDate(2018, 7, 24), QTime(23, 59, 59)));
+    LogStart("T", "");
+    sandbox.setNow(QDateTime(QDate(2018, 7, 25), QTime(0, 0, 1)));
+    LogWrite("after midnight");
+    sandbox.setNow(QDateTime(QDate(2018, 8, 24), QTime(12, 0, 0)));
+    LogWrite("a month on");
+
+    QCOMPARE(sandbox.lines(kDayFile),
+             QStringList({"07-24-2018 23:59:59 Start T", "07-25-2018 00:00:01 after midnight",
+                          "08-24-2018 12:00:00 a month on"}));
+    QVERIFY(!sandbox.exists("25.LOG"));
+}
+
+void TestLog1Month::unwritableLogDropsLinesSilently_data()
+{
+    QTest::addColumn<QString>("folder"); // relative to the sandbox
+    QTest::addColumn<bool>("dayFileIsDevFull");
+    QTest::addColumn<bool>("dateKnown");
+    QTest::newRow("folder missing") << "missing" << false << true;
+    QTest::newRow("parent is a plain file") << "plain" << false << true;
+    QTest::newRow("write fails after open") << "" << true << true;
+    QTest::newRow("date unknown") << "" << false << false;
+}
+
+void TestLog1Month::unwritableLogDropsLinesSilently()
+{
+    QFETCH(QString, folder);
+    QFETCH(bool, dayFileIsDevFull);
+    QFETCH(bool, dateKnown);
+    LogSandbox sandbox;
+    sandbox.write("plain", "kept\r\n");
+    if (dayFileIsDevFull) {
+        if (!QFileInfo::exists("/dev/full"))
+            QSKIP("no /dev/full on this machine");
+        QVERIFY(QFile::link("/dev/full", sandbox.path(kDayFile)));
+    }
+    if (!dateKnown)
+        sandbox.setNow(QDateTime());
+    const QStringList before =
+        QDir(sandbox.folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+
+    LogStart("T", folder.isEmpty() ? QString() : sandbox.path(folder));
+    LogWrite("line");
+    LogEnd();
+
+    QCOMPARE(QDir(sandbox.folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+    QCOMPARE(sandbox.bytes("plain"), QByteArray("kept\r\n"));
+}
+
+QTEST_GUILESS_MAIN(TestLog1Month)
+#include "tst_log1month.moc"
