@@ -1,5 +1,7 @@
 #include "log/log1month.h"
 
+#include "convert/conversions.h"
+
 #include "log/clock.h"
 #include "log/programfolder.h"
 #include "log/textfile.h"

@@ -1,5 +1,6 @@
 #include "log/zemfmt.h"
 
+#include "convert/conversions.h"
 #include "convert/numeric.h"
 #include "log/clock.h"
 
@@ -66,17 +67,6 @@ qint32 CenturyPivot()
     // A value beyond 32 bits puts every two-digit year on the same side, as the bound does.
     const double limit = std::numeric_limits<qint32>::max();
     return RoundToInt32(qBound(-limit - 1, NumericValue(setting), limit)).value_or(0);
-}
-
-QString TrimSpaces(const QString& text)
-{
-    qsizetype first = 0;
-    qsizetype end = text.size();
-    while (first < end && text.at(first) == QLatin1Char(' '))
-        ++first;
-    while (end > first && text.at(end - 1) == QLatin1Char(' '))
-        --end;
-    return text.mid(first, end - first);
 }
 
 void SetCenturyPivotSetting(const QString& setting)

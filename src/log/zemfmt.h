@@ -22,8 +22,5 @@ QString DateTextToYmd(const QString& text);
 // Two-digit years below the pivot belong to the 2000s, the others to the 1900s.
 qint32 CenturyPivot();
 
-// The text without leading and trailing space characters; tabs and other blanks are kept.
-QString TrimSpaces(const QString& text);
-
 // Overrides the pivot with the number its text begins with; blank restores 50.
 void SetCenturyPivotSetting(const QString& setting);

@@ -17,6 +17,7 @@ private slots:
     void hexToBytes();
     void singleByteCharactersRoundTrip();
     void textToAnsiBytesMarksWhatCannotBeHeld();
+    void trimSpacesKeepsOtherBlanks();
 };
 
 void TestConversions::bytesToHex_data()
@@ -135,6 +136,15 @@ void TestConversions::textToAnsiBytesMarksWhatCannotBeHeld()
              QByteArray("Tidewell\x81\x7C\x83\x65\x83\x58\x83\x67"));
     QCOMPARE(TextToAnsiBytes(QString::fromUtf8("a€b")), QByteArray("a?b"));
     QCOMPARE(TextToAnsiBytes(QString::fromUtf8("😀")), QByteArray("??"));
+}
+
+void TestConversions::trimSpacesKeepsOtherBlanks()
+{
+    QCOMPARE(TrimSpaces("  localhost "), QString("localhost"));
+    QCOMPARE(TrimSpaces("   "), QString());
+    QCOMPARE(TrimSpaces(" a b "), QString("a b"));
+    QCOMPARE(TrimSpaces("\tx\t"), QString("\tx\t"));
+    QCOMPARE(TrimSpaces(QString::fromUtf8("\u3000x")), QString::fromUtf8("\u3000x"));
 }
 
 QTEST_APPLESS_MAIN(TestConversions)
