@@ -1,10 +1,14 @@
+#include "app/commandline.h"
+#include "app/frmudp.h"
+
 #include <QApplication>
-#include <QLabel>
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    QLabel placeholder("peertest");
-    placeholder.show();
+    QApplication::setApplicationName(QStringLiteral("peertest"));
+    // Qt has taken its own options (-platform, -style, ...) out of the arguments by now.
+    frmUDP window(CommandLineText(QCoreApplication::arguments()));
+    window.show();
     return app.exec();
 }

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <functional>
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QRadioButton;
+class QTimer;
+
+// The program's one window: the client side above, the receiving frame below.
+class frmUDP : public QWidget
+{
+    Q_OBJECT
+public:
+    // Builds every control with its design values, then runs Form_Load.
+    explicit frmUDP(const QString& commandLine, QWidget* parent = nullptr);
+
+    QLineEdit* Text1 = nullptr;
+    QLineEdit* txtIP = nullptr;
+    QLineEdit* txtPortNo = nullptr;
+    QLineEdit* txtContTime = nullptr;
+    QPushButton* cmdOneShot = nullptr;
+    QPushButton* cmdCont = nullptr;
+    QPushButton* cmdStopCont = nullptr;
+    QPushButton* cmdEnd = nullptr;
+    QLabel* lblCount = nullptr;
+    QLabel* Label1 = nullptr;
+    QListWidget* List1 = nullptr;
+    QGroupBox* Frame1 = nullptr;
+    QPushButton* cmdRcvOpen = nullptr;
+    QLineEdit* txtRcvPort = nullptr;
+    QListWidget* List2 = nullptr;
+    QLineEdit* txtRCVPORTSEND = nullptr;
+    QPushButton* cmdRcvPortSend = nullptr;
+    QGroupBox* Frame2 = nullptr;
+    QRadioButton* Option1 = nullptr;
+    QRadioButton* Option2 = nullptr;
+    QTimer* Timer1 = nullptr;
+    QTimer* tmrCONNECT = nullptr;
+
+    // Run by the first activation when the command line names a listening port.
+    std::function<void()> onRcvOpen;
+
+    bool UdpMode() const { return udpMode; }
+    QString CommandLine() const { return commandLine; }
+    int FirstActivate() const { return firstActivate; }
+
+    void Form_Load();
+    void Form_Activate();
+    void Form_Unload();
+    void cmdEnd_Click();
+    void Text1_Change();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void CreateControls();
+    void CreateClientControls();
+    void CreateReceiverControls();
+    void SetTabOrder();
+    void Place(QWidget* control, int left, int top, int width, int height);
+    void SelectMode();
+
+    // Start values of the client link's counters and flags.
+    void StartClientDefaults();
+    // Starts the log, titled with the window caption.
+    void StartLog();
+    // Opens the listener on the port now in txtRcvPort.
+    void OpenReceiverFromCommandLine();
+    // Closes the listener if it is open.
+    void CloseReceiver();
+    // Writes the log's closing line.
+    void EndLog();
+
+    const QString commandLine;
+    bool udpMode = false;
+    int firstActivate = 0;
+};

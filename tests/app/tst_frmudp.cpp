@@ -1,0 +1,209 @@
+// Start-up, first activation and shutdown of the main window.
+#include "app/commandline.h"
+#include "app/endprogram.h"
+#include "app/frmudp.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QWindow>
+#include <QtTest>
+
+class FrmUdpLifeTest : public QObject
+{
+    Q_OBJECT
+    int endCalls = 0;
+
+private slots:
+    void init()
+    {
+        endCalls = 0;
+        SetEndProgram([this] { ++endCalls; });
+    }
+    void cleanup() { SetEndProgram({}); }
+
+    void modeFromCommandLine_data()
+    {
+        QTest::addColumn<QString>("commandLine");
+        QTest::addColumn<bool>("udp");
+        QTest::addColumn<QString>("caption");
+        const QString udp = QStringLiteral("Marrowby－テスト");
+        const QString tcp = QStringLiteral("Tidewell－テスト");
+        QTest::newRow("lower case") << "udp" << true << udp;
+        QTest::newRow("mixed case") << "Udp" << true << udp;
+        QTest::newRow("upper case") << "UDP" << true << udp;
+        QTest::newRow("with a port") << "UDP 50000" << false << tcp;
+        QTest::newRow("empty") << "" << false << tcp;
+        QTest::newRow("port only") << "50000" << false << tcp;
+        QTest::newRow("leading blank") << " UDP" << false << tcp;
+        QTest::newRow("trailing blank") << "UDP " << false << tcp;
+    }
+    void modeFromCommandLine()
+    {
+        QFETCH(QString, commandLine);
+        QFETCH(bool, udp);
+        QFETCH(QString, caption);
+        frmUDP window(commandLine);
+        QCOMPARE(window.UdpMode(), udp);
+        QCOMPARE(window.windowTitle(), caption);
+        QCOMPARE(window.CommandLine(), commandLine);
+    }
+
+    void startValues()
+    {
+        frmUDP window(QString{});
+        QCOMPARE(window.Text1->text(), QStringLiteral("30303136574743533232303030303030"));
+        QCOMPARE(window.Text1->selectionStart(), 0);
+        QCOMPARE(window.Text1->selectionLength(), 32);
+        QCOMPARE(window.lblCount->text(), QString());
+        QVERIFY(window.Option1->isChecked());
+        QVERIFY(!window.Option2->isChecked());
+        QCOMPARE(window.List1->count(), 0);
+        QCOMPARE(window.List2->count(), 0);
+        QCOMPARE(window.txtRcvPort->text(), QStringLiteral("50000"));
+        QCOMPARE(window.FirstActivate(), 1);
+        QCOMPARE(window.pos(), QPoint(0, 0));
+
+        for (QPushButton* button : window.findChildren<QPushButton*>())
+            QVERIFY2(button->isEnabled() == (button != window.cmdStopCont),
+                     qPrintable(button->objectName()));
+
+        QVERIFY(!window.Timer1->isActive());
+        QCOMPARE(window.Timer1->interval(), 1000);
+        QVERIFY(window.tmrCONNECT->isActive());
+        QCOMPARE(window.tmrCONNECT->interval(), 1000);
+        for (QTimer* timer : {window.Timer1, window.tmrCONNECT})
+            QCOMPARE(timer->timerType(), Qt::PreciseTimer);
+    }
+
+    void typedCharacterIsSelected()
+    {
+        frmUDP window(QString{});
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.Text1->setFocus();
+        // The load selected the payload, so the first key replaces it.
+        QTest::keyClicks(window.Text1, QStringLiteral("A"));
+        QCOMPARE(window.Text1->text(), QStringLiteral("A"));
+        QCOMPARE(window.Text1->selectedText(), QStringLiteral("A"));
+        QTest::keyClicks(window.Text1, QStringLiteral("B"));
+        QCOMPARE(window.Text1->text(), QStringLiteral("B"));
+        QCOMPARE(window.Text1->selectionStart(), 0);
+        QCOMPARE(window.Text1->selectionLength(), 1);
+    }
+
+    void pasteReplacesAndSelects()
+    {
+        frmUDP window(QString{});
+        const QString payload = QStringLiteral("0102030405");
+        QGuiApplication::clipboard()->setText(payload);
+        window.Text1->paste();
+        QCOMPARE(window.Text1->text(), payload);
+        QCOMPARE(window.Text1->selectionStart(), 0);
+        QCOMPARE(window.Text1->selectionLength(), payload.length());
+    }
+
+    void emptiedText1HasEmptySelection()
+    {
+        frmUDP window(QString{});
+        window.Text1->clear();
+        QCOMPARE(window.Text1->cursorPosition(), 0);
+        QCOMPARE(window.Text1->selectionLength(), 0);
+    }
+
+    void firstActivation_data()
+    {
+        QTest::addColumn<QString>("commandLine");
+        QTest::addColumn<int>("opens");
+        QTest::addColumn<QString>("rcvPort");
+        QTest::newRow("port") << "50000" << 1 << "50000";
+        QTest::newRow("port and letter") << "123x" << 1 << "123x";
+        QTest::newRow("blank inside the number") << "50 001" << 1 << "50 001";
+        QTest::newRow("zero") << "0" << 0 << "50000";
+        QTest::newRow("negative") << "-5" << 0 << "50000";
+        QTest::newRow("letters") << "abc" << 0 << "50000";
+        QTest::newRow("empty") << "" << 0 << "50000";
+        QTest::newRow("udp") << "udp" << 0 << "50000";
+        QTest::newRow("udp and port") << "UDP 50000" << 0 << "50000";
+    }
+    void firstActivation()
+    {
+        QFETCH(QString, commandLine);
+        QFETCH(int, opens);
+        QFETCH(QString, rcvPort);
+        frmUDP window(commandLine);
+        int opened = 0;
+        window.onRcvOpen = [&] { ++opened; };
+        QCOMPARE(window.FirstActivate(), 1);
+        window.show();
+        QCOMPARE(window.FirstActivate(), 0);
+        QCOMPARE(window.txtRcvPort->text(), rcvPort);
+        QCOMPARE(opened, opens);
+    }
+
+    void laterActivationsChangeNothing()
+    {
+        frmUDP window(QStringLiteral("50000"));
+        int opened = 0;
+        window.onRcvOpen = [&] { ++opened; };
+        window.show();
+        QCOMPARE(opened, 1);
+        window.txtRcvPort->setText(QStringLiteral("7"));
+
+        window.hide();
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        window.Form_Activate();
+        QCOMPARE(opened, 1);
+        QCOMPARE(window.txtRcvPort->text(), QStringLiteral("7"));
+    }
+
+    void unloadEndsProgramOnce_data()
+    {
+        QTest::addColumn<int>("way");
+        QTest::newRow("close box") << 0;
+        QTest::newRow("quit button") << 1;
+        QTest::newRow("quit handler") << 2;
+    }
+    void unloadEndsProgramOnce()
+    {
+        QFETCH(int, way);
+        frmUDP window(QString{});
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        if (way == 0)
+            window.windowHandle()->close();
+        else if (way == 1)
+            QTest::mouseClick(window.cmdEnd, Qt::LeftButton);
+        else
+            window.cmdEnd_Click();
+        QCOMPARE(endCalls, 1);
+        QVERIFY(!window.isVisible());
+    }
+
+    void commandLineText_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("program only") << QStringList{"peertest"} << "";
+        QTest::newRow("one word") << QStringList{"peertest", "UDP"} << "UDP";
+        QTest::newRow("two words") << QStringList{"peertest", "UDP", "50000"} << "UDP 50000";
+        QTest::newRow("empty argument") << QStringList{"peertest", "", "5"} << " 5";
+        QTest::newRow("nothing at all") << QStringList{} << "";
+    }
+    void commandLineText()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, text);
+        QCOMPARE(CommandLineText(arguments), text);
+    }
+};
+
+QTEST_MAIN(FrmUdpLifeTest)
+#include "tst_frmudp.moc"
