@@ -33,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             hexDigits.append(c);
     }
     if (!hexDigits.isEmpty()) {
-        const double expected = double(std::strtoull(hexDigits.toLatin1().constData(), nullptr, 16));
+        const double expected =
+            double(std::strtoull(hexDigits.toLatin1().constData(), nullptr, 16));
         if (NumericValue(QStringLiteral("&H") + hexDigits) != expected)
             std::abort();
     }

@@ -8,8 +8,7 @@
 #include <QListWidget>
 #include <QStyledItemDelegate>
 
-namespace
-{
+namespace {
 
 constexpr int kExtentSpaces = 192;
 
@@ -29,8 +28,7 @@ int ExtentForFont(const QFont& font)
 // Gives every row the same width, the scroll extent, so the view's horizontal range is that
 // extent. With uniform item sizes the view asks only one row, keeping an append independent of
 // the number of lines.
-class SideScrollDelegate : public QStyledItemDelegate
-{
+class SideScrollDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 

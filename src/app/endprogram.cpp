@@ -3,8 +3,7 @@
 #include <cstdlib>
 #include <utility>
 
-namespace
-{
+namespace {
 
 std::function<void()>& Replacement()
 {

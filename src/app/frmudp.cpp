@@ -3,6 +3,9 @@
 #include "app/endprogram.h"
 #include "convert/conversions.h"
 #include "convert/numeric.h"
+#include "log/log1month.h"
+#include "net/clientlink.h"
+#include "net/receiver.h"
 
 #include <QCloseEvent>
 #include <QLabel>
@@ -12,21 +15,18 @@
 #include <QRadioButton>
 #include <QTimer>
 
-namespace
-{
-
-const QString kDefaultPayload = QStringLiteral("0016WGCS22000000");
-
-} // namespace
-
 frmUDP::frmUDP(const QString& commandLine, QWidget* parent)
-    : QWidget(parent), commandLine(commandLine)
+    : QWidget(parent), client(std::make_unique<ClientLink>(static_cast<ClientView&>(*this))),
+      receiver(std::make_unique<Receiver>(static_cast<ReceiverView&>(*this))),
+      commandLine(commandLine)
 {
     CreateControls();
-    connect(Text1, &QLineEdit::textChanged, this, &frmUDP::Text1_Change);
-    connect(cmdEnd, &QPushButton::clicked, this, &frmUDP::cmdEnd_Click);
+    ConnectHandlers();
+    onRcvOpen = [this] { receiver->cmdRcvOpen_Click(); };
     Form_Load();
 }
+
+frmUDP::~frmUDP() = default;
 
 void frmUDP::SelectMode()
 {
@@ -42,7 +42,7 @@ void frmUDP::Form_Load()
     move(0, 0);
     firstActivate = 1;
     StartClientDefaults();
-    Text1->setText(TextToHex(kDefaultPayload));
+    Text1->setText(TextToHex(ClientLink::DefaultSendData()));
     lblCount->setText(QString());
     Timer1->setInterval(1000);
     Timer1->stop();
@@ -103,9 +103,16 @@ void frmUDP::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
-void frmUDP::StartClientDefaults() {}
+void frmUDP::StartClientDefaults()
+{
+    client->LoadDefaults(udpMode);
+    receiver->SetUdpMode(udpMode);
+}
 
-void frmUDP::StartLog() {}
+void frmUDP::StartLog()
+{
+    LogStart(windowTitle(), QString());
+}
 
 void frmUDP::OpenReceiverFromCommandLine()
 {
@@ -113,6 +120,12 @@ void frmUDP::OpenReceiverFromCommandLine()
         onRcvOpen();
 }
 
-void frmUDP::CloseReceiver() {}
+void frmUDP::CloseReceiver()
+{
+    receiver->CloseIfOpen();
+}
 
-void frmUDP::EndLog() {}
+void frmUDP::EndLog()
+{
+    LogEnd();
+}

@@ -1,8 +1,16 @@
 #pragma once
 
+#include "net/clientview.h"
+#include "net/receiverview.h"
+
 #include <QString>
 #include <QWidget>
 #include <functional>
+#include <memory>
+
+class ClientLink;
+class Receiver;
+class Winsock;
 
 class QGroupBox;
 class QLabel;
@@ -13,12 +21,12 @@ class QRadioButton;
 class QTimer;
 
 // The program's one window: the client side above, the receiving frame below.
-class frmUDP : public QWidget
-{
+class frmUDP : public QWidget, public ClientView, public ReceiverView {
     Q_OBJECT
 public:
     // Builds every control with its design values, then runs Form_Load.
     explicit frmUDP(const QString& commandLine, QWidget* parent = nullptr);
+    ~frmUDP() override;
 
     QLineEdit* Text1 = nullptr;
     QLineEdit* txtIP = nullptr;
@@ -43,6 +51,19 @@ public:
     QTimer* Timer1 = nullptr;
     QTimer* tmrCONNECT = nullptr;
 
+    // The client half (Winsock1 and its routines) and the receiving half (Winsock2).
+    ClientLink& Client() { return *client; }
+    Receiver& Rcv() { return *receiver; }
+    Winsock& Winsock1();
+    Winsock& Winsock2();
+
+    void DoSendEtherHex(Winsock& socket, const QString& payload);
+    void DoSendEther(Winsock& socket, const QString& text);
+    void DoSendEther2(Winsock& socket, const QString& iSend_Data);
+
+    void AddList1Msg(const QString& text) override;
+    void AddList2Msg(const QString& text) override;
+
     // Run by the first activation when the command line names a listening port.
     std::function<void()> onRcvOpen;
 
@@ -56,6 +77,19 @@ public:
     void cmdEnd_Click();
     void Text1_Change();
 
+    QString PayloadText() const override;
+    QString HostText() const override;
+    QString PortText() const override;
+    QString IntervalText() const override;
+    bool HexDisplay() const override;
+    void SetCountCaption(const QString& caption) override;
+    bool SendButtonEnabled() const override;
+    void SetSendButtonEnabled(bool enabled) override;
+    void SetContinuousSending(bool on) override;
+    QString RcvPortText() const override;
+    void SetRcvOpenEnabled(bool enabled) override;
+    QString ReplyText() const override;
+
 protected:
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -68,6 +102,7 @@ private:
     void SetTabOrder();
     void Place(QWidget* control, int left, int top, int width, int height);
     void SelectMode();
+    void ConnectHandlers();
 
     // Start values of the client link's counters and flags.
     void StartClientDefaults();
@@ -80,6 +115,8 @@ private:
     // Writes the log's closing line.
     void EndLog();
 
+    std::unique_ptr<ClientLink> client;
+    std::unique_ptr<Receiver> receiver;
     const QString commandLine;
     bool udpMode = false;
     int firstActivate = 0;

@@ -12,8 +12,7 @@
 #include <QTimer>
 #include <iterator>
 
-namespace
-{
+namespace {
 
 const QColor kWindowBack(128, 255, 255);
 const QColor kOptionFrameBack(192, 255, 255);

@@ -3,8 +3,7 @@
 #include <QPainter>
 #include <QPixmap>
 
-namespace
-{
+namespace {
 
 const QColor kHousing(128, 128, 128);
 const QColor kOutline(0, 0, 0);

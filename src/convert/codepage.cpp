@@ -4,8 +4,7 @@
 #include <QStringEncoder>
 #include <array>
 
-namespace
-{
+namespace {
 
 const char* const kCodePage = "windows-31j";
 constexpr QChar kNotACharacter(0x30FB); // "・"

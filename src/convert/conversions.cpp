@@ -3,8 +3,7 @@
 #include "convert/codepage.h"
 #include "convert/numeric.h"
 
-namespace
-{
+namespace {
 
 const char kHexDigits[] = "0123456789ABCDEF";
 

@@ -4,8 +4,7 @@
 #include <limits>
 #include <string>
 
-namespace
-{
+namespace {
 
 QString WithoutBlanks(const QString& text)
 {

@@ -14,4 +14,7 @@ QDateTime Now()
     return clock ? clock() : QDateTime::currentDateTime();
 }
 
-void SetClock(std::function<QDateTime()> clock) { ClockOverride() = std::move(clock); }
+void SetClock(std::function<QDateTime()> clock)
+{
+    ClockOverride() = std::move(clock);
+}

@@ -12,8 +12,7 @@
 #include <QStringDecoder>
 #include <optional>
 
-namespace
-{
+namespace {
 
 struct LogState {
     QString file;   // empty: no log started

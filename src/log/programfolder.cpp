@@ -16,4 +16,7 @@ QString ProgramFolder()
     return folder.isEmpty() ? QCoreApplication::applicationDirPath() : folder;
 }
 
-void SetProgramFolder(const QString& folder) { FolderOverride() = folder; }
+void SetProgramFolder(const QString& folder)
+{
+    FolderOverride() = folder;
+}

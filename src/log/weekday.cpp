@@ -4,8 +4,7 @@
 #include <QLocale>
 #include <array>
 
-namespace
-{
+namespace {
 
 constexpr std::array<int, 12> kDaysInMonth = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 

@@ -6,8 +6,7 @@
 
 #include <limits>
 
-namespace
-{
+namespace {
 
 constexpr qint32 kDefaultCenturyPivot = 50;
 

@@ -8,8 +8,7 @@
 #include <cmath>
 #include <limits>
 
-namespace
-{
+namespace {
 
 constexpr qint32 kMinReconnectInterval = 5;
 constexpr double kCounterWrap = 10000;

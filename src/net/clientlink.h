@@ -7,8 +7,7 @@
 
 // The client half of the window: the connection supervision, the payload send path, continuous
 // sending and the display of the peer's answers, with the client's shared variables.
-class ClientLink : public QObject
-{
+class ClientLink : public QObject {
     Q_OBJECT
 public:
     explicit ClientLink(ClientView& view, QObject* parent = nullptr);

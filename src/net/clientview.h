@@ -4,8 +4,7 @@
 
 // What the client link reads from and shows on the window; the window implements it, so the
 // link itself owns no widgets.
-class ClientView
-{
+class ClientView {
 public:
     virtual QString PayloadText() const = 0;  // the hex payload box
     virtual QString HostText() const = 0;     // remote host box

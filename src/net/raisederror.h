@@ -5,8 +5,7 @@
 
 // A failure raised at the call, carrying a number and a one-sentence description; handlers turn
 // it into an activity line.
-class RaisedError : public std::runtime_error
-{
+class RaisedError : public std::runtime_error {
 public:
     RaisedError(int number, const QString& description)
         : std::runtime_error(description.toStdString()), number_(number), description_(description)
@@ -21,8 +20,7 @@ private:
 };
 
 // Error numbers raised by the program's own layers.
-namespace ErrorNumber
-{
+namespace ErrorNumber {
 constexpr int Overflow = 6;
 constexpr int InvalidArgument = 10022;
 constexpr int AddressInUse = 10048;

@@ -7,8 +7,7 @@
 
 // The lower half of the window: listens (TCP, one peer at a time) or binds (UDP) on a local
 // port, shows what arrives and sends the operator's replies.
-class Receiver : public QObject
-{
+class Receiver : public QObject {
     Q_OBJECT
 public:
     explicit Receiver(ReceiverView& view, QObject* parent = nullptr);

@@ -3,8 +3,7 @@
 #include <QString>
 
 // What the receiver reads from and shows on the window.
-class ReceiverView
-{
+class ReceiverView {
 public:
     virtual QString RcvPortText() const = 0; // listening port box
     virtual void SetRcvOpenEnabled(bool enabled) = 0;

@@ -10,8 +10,7 @@
 // Methods that fail throw RaisedError at the call. Events are signals delivered through the
 // event loop, never from inside a method call, and none of an old connection arrives after
 // Close().
-class Winsock : public QObject
-{
+class Winsock : public QObject {
     Q_OBJECT
 public:
     enum ProtocolValue { sckTCPProtocol = 0, sckUDPProtocol = 1 };

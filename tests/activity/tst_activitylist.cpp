@@ -11,8 +11,7 @@
 #include <QTest>
 #include <QVBoxLayout>
 
-namespace
-{
+namespace {
 
 const QString kDayFile = QStringLiteral("24.LOG");
 const QString kStampPattern = QStringLiteral(R"(\d\d-\d\d-\d{4} \d\d:\d\d:\d\d )");
@@ -42,8 +41,7 @@ int ExpectedExtent(const QFont& font)
 
 } // namespace
 
-class TestActivityList : public QObject
-{
+class TestActivityList : public QObject {
     Q_OBJECT
 private slots:
     void listIsStampedAfresh();

@@ -14,8 +14,7 @@
 #include <QWindow>
 #include <QtTest>
 
-class FrmUdpLifeTest : public QObject
-{
+class FrmUdpLifeTest : public QObject {
     Q_OBJECT
     int endCalls = 0;
 

@@ -9,8 +9,7 @@
 #include <QtTest>
 #include <memory>
 
-namespace
-{
+namespace {
 
 QString Caption(const QWidget* control)
 {
@@ -43,8 +42,7 @@ bool Near(const QColor& sample, const QColor& expected)
 
 } // namespace
 
-class FrmUdpDesignTest : public QObject
-{
+class FrmUdpDesignTest : public QObject {
     Q_OBJECT
     std::unique_ptr<frmUDP> window;
 

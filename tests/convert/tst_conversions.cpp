@@ -3,8 +3,7 @@
 
 #include <QTest>
 
-class TestConversions : public QObject
-{
+class TestConversions : public QObject {
     Q_OBJECT
 private slots:
     void bytesToHex_data();

@@ -3,8 +3,7 @@
 #include <QTest>
 #include <limits>
 
-class TestNumeric : public QObject
-{
+class TestNumeric : public QObject {
     Q_OBJECT
 private slots:
     void value_data();

@@ -6,8 +6,7 @@
 #include <QFile>
 #include <QTest>
 
-namespace
-{
+namespace {
 
 const QString kDayFile = QStringLiteral("24.LOG");
 const QString kStamp = QStringLiteral("07-24-2018 13:05:09 ");
@@ -19,8 +18,7 @@ QByteArray Sjis(const char* utf8)
 
 } // namespace
 
-class TestLog1Month : public QObject
-{
+class TestLog1Month : public QObject {
     Q_OBJECT
 private slots:
     void oneMonthRule_data();

@@ -5,8 +5,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-class TestTextFile : public QObject
-{
+class TestTextFile : public QObject {
     Q_OBJECT
 private slots:
     void appendsOrReportsTheLineLost_data();

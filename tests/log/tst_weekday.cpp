@@ -3,8 +3,7 @@
 #include <QLocale>
 #include <QTest>
 
-class TestWeekday : public QObject
-{
+class TestWeekday : public QObject {
     Q_OBJECT
 private slots:
     void isYmdDate_data();

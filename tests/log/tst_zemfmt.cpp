@@ -3,8 +3,7 @@
 
 #include <QTest>
 
-class TestZemFmt : public QObject
-{
+class TestZemFmt : public QObject {
     Q_OBJECT
 private slots:
     void cleanup() { SetCenturyPivotSetting(QString()); }

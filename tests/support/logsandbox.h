@@ -7,8 +7,7 @@
 
 // A throw-away program folder and a hand-set clock for log tests; everything is put back and
 // removed when it goes out of scope.
-class LogSandbox
-{
+class LogSandbox {
 public:
     LogSandbox();
     ~LogSandbox();
