@@ -1,5 +1,6 @@
 #include "app/commandline.h"
 #include "app/frmudp.h"
+#include "app/stopsignals.h"
 
 #include <QApplication>
 
@@ -9,6 +10,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("peertest"));
     // Qt has taken its own options (-platform, -style, ...) out of the arguments by now.
     frmUDP window(CommandLineText(QCoreApplication::arguments()));
+    CloseOnStopSignals(&window);
     window.show();
     return app.exec();
 }

@@ -2,6 +2,7 @@
 #include "app/commandline.h"
 #include "app/endprogram.h"
 #include "app/frmudp.h"
+#include "support/logsandbox.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -16,6 +17,7 @@
 
 class FrmUdpLifeTest : public QObject {
     Q_OBJECT
+    LogSandbox sandbox; // the window logs from the moment it loads
     int endCalls = 0;
 
 private slots:

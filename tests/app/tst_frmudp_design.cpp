@@ -1,6 +1,7 @@
 // The window's controls as the operator sees them: texts, tips, fonts, colours, places, order.
 #include "app/endprogram.h"
 #include "app/frmudp.h"
+#include "support/logsandbox.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -44,6 +45,7 @@ bool Near(const QColor& sample, const QColor& expected)
 
 class FrmUdpDesignTest : public QObject {
     Q_OBJECT
+    LogSandbox sandbox; // the window logs from the moment it loads
     std::unique_ptr<frmUDP> window;
 
     QWidget* Control(const QString& name) const

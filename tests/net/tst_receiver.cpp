@@ -1,0 +1,188 @@
+// The receiving half of the window against real loopback peers.
+#include "net/receiver.h"
+#include "support/peers.h"
+#include "support/windowfixture.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QtTest>
+
+namespace {
+
+// A TCP peer of the receiver: connects to the port and keeps what comes back.
+struct Visitor {
+    explicit Visitor(quint16 port)
+    {
+        QObject::connect(&socket, &QTcpSocket::readyRead, [this] { received += socket.readAll(); });
+        socket.connectToHost(QHostAddress::LocalHost, port);
+    }
+    QTcpSocket socket;
+    QByteArray received;
+};
+
+QString RequestLinePrefix() { return QStringLiteral("TCP/IP:requestID:"); }
+
+} // namespace
+
+class TestReceiver : public QObject {
+    Q_OBJECT
+private slots:
+    void portText_data();
+    void portText();
+    void onePeerAtATimeThenListensAgainOnTheNewPort();
+    void arrivalsInHexAndCharacters();
+    void replyIsTrimmedAndSentAsText();
+    void replyWithoutPeerIsReported();
+    void errorEventClosesForTheRun();
+    void portInUseIsReported();
+    void udpDatagramsAndReplyToSender();
+};
+
+void TestReceiver::portText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("port");
+    quint16 even = FreePort();
+    while (even % 2 != 0)
+        even = FreePort();
+    const QString p = QString::number(even);
+    QTest::newRow("blanks around") << " " + p + "  " << int(even);
+    QTest::newRow("blank inside") << p.left(2) + " " + p.mid(2) << int(even);
+    QTest::newRow("even half stays") << p + ".5" << int(even);
+    QTest::newRow("odd half goes up") << QString::number(even - 1) + ".5" << int(even);
+    QTest::newRow("letters after") << p + "abc" << int(even);
+}
+
+void TestReceiver::portText()
+{
+    QFETCH(QString, text);
+    QFETCH(int, port);
+    WindowFixture f;
+    f.window->txtRcvPort->setText(text);
+    f.window->cmdRcvOpen->click();
+    QVERIFY(!f.window->cmdRcvOpen->isEnabled());
+    QVERIFY(f.list2().isEmpty());
+    Visitor visitor(quint16(port));
+    QTRY_COMPARE(f.list2().size(), 1);
+    QVERIFY(f.list2().at(0).startsWith(RequestLinePrefix()));
+}
+
+void TestReceiver::onePeerAtATimeThenListensAgainOnTheNewPort()
+{
+    WindowFixture f;
+    const quint16 first = FreePort();
+    f.window->txtRcvPort->setText(QString::number(first));
+    f.window->cmdRcvOpen->click();
+
+    Visitor one(first);
+    QTRY_COMPARE(f.list2().size(), 1);
+    QTRY_COMPARE(one.socket.state(), QAbstractSocket::ConnectedState);
+    Visitor two(first);
+    QTRY_COMPARE(two.socket.state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(f.list2().size(), 1);
+
+    const quint16 second = FreePort();
+    f.window->txtRcvPort->setText(QString::number(second));
+    one.socket.disconnectFromHost();
+    QTRY_COMPARE(f.list2().value(1), QStringLiteral("Socket2 Close."));
+    Visitor three(second);
+    QTRY_COMPARE(f.list2().size(), 3);
+    QVERIFY(f.list2().at(2).startsWith(RequestLinePrefix()));
+    three.socket.write("hi");
+    QTRY_COMPARE(f.list2().value(3), QStringLiteral("RCV[6869]"));
+}
+
+void TestReceiver::arrivalsInHexAndCharacters()
+{
+    WindowFixture f;
+    const quint16 port = FreePort();
+    f.window->txtRcvPort->setText(QString::number(port));
+    f.window->cmdRcvOpen->click();
+    Visitor visitor(port);
+    QTRY_COMPARE(f.list2().size(), 1);
+    QTRY_COMPARE(visitor.socket.state(), QAbstractSocket::ConnectedState);
+    visitor.socket.write("A\r\n");
+    QTRY_COMPARE(f.list2().value(1), QStringLiteral("RCV[410D0A]"));
+    f.window->Option2->setChecked(true);
+    visitor.socket.write("A\r\n");
+    QTRY_COMPARE(f.list2().value(2), QStringLiteral("RCV[A\r\n]"));
+    QCOMPARE(f.list2().value(1), QStringLiteral("RCV[410D0A]"));
+}
+
+void TestReceiver::replyIsTrimmedAndSentAsText()
+{
+    WindowFixture f;
+    const quint16 port = FreePort();
+    f.window->txtRcvPort->setText(QString::number(port));
+    f.window->cmdRcvOpen->click();
+    Visitor visitor(port);
+    QTRY_COMPARE(visitor.socket.state(), QAbstractSocket::ConnectedState);
+    QTRY_COMPARE(f.list2().size(), 1);
+
+    f.window->txtRCVPORTSEND->setText(QStringLiteral("    "));
+    f.window->cmdRcvPortSend->click();
+    QCOMPARE(f.list2().size(), 1);
+
+    f.window->txtRCVPORTSEND->setText(QStringLiteral("  OK ｱ "));
+    f.window->cmdRcvPortSend->click();
+    QCOMPARE(f.list2().value(1), QStringLiteral("Send Command:[OK ｱ]"));
+    QTRY_COMPARE(visitor.received, QByteArray("OK \xB1"));
+}
+
+void TestReceiver::replyWithoutPeerIsReported()
+{
+    WindowFixture f;
+    f.window->txtRCVPORTSEND->setText(QStringLiteral("hello"));
+    f.window->cmdRcvPortSend->click();
+    QCOMPARE(f.list2().value(0), QStringLiteral("Send Command:[hello]"));
+    QVERIFY(f.list2().value(1).startsWith(QStringLiteral("Err:")));
+}
+
+void TestReceiver::errorEventClosesForTheRun()
+{
+    WindowFixture f;
+    f.window->txtRcvPort->setText(QString::number(FreePort()));
+    f.window->cmdRcvOpen->click();
+    QVERIFY(f.window->Winsock2().State() != Winsock::sckClosed);
+    emit f.window->Winsock2().Error(10053, QStringLiteral("The connection was aborted."));
+    QCOMPARE(f.list2(), QStringList{QStringLiteral("Error Event Occured.")});
+    QCOMPARE(f.window->Winsock2().State(), int(Winsock::sckClosed));
+    QVERIFY(!f.window->cmdRcvOpen->isEnabled());
+}
+
+void TestReceiver::portInUseIsReported()
+{
+    for (const QString mode : {QStringLiteral(""), QStringLiteral("udp")}) {
+        TcpPeer tcpHolder(QHostAddress::Any);
+        QUdpSocket udpHolder;
+        QVERIFY(udpHolder.bind(QHostAddress::Any, tcpHolder.port()));
+        WindowFixture f(mode);
+        f.window->txtRcvPort->setText(QString::number(tcpHolder.port()));
+        f.window->cmdRcvOpen->click();
+        QCOMPARE(f.list2().size(), 1);
+        QVERIFY2(f.list2().at(0).startsWith(QStringLiteral("Err:10048[")), qPrintable(f.list2().at(0)));
+        QVERIFY(!f.window->cmdRcvOpen->isEnabled());
+    }
+}
+
+void TestReceiver::udpDatagramsAndReplyToSender()
+{
+    WindowFixture f(QStringLiteral("udp"));
+    const quint16 port = FreePort();
+    f.window->txtRcvPort->setText(QString::number(port));
+    f.window->cmdRcvOpen->click();
+    UdpPeer peer;
+    peer.sendTo(port, "AB");
+    peer.sendTo(port, QByteArray());
+    peer.sendTo(port, "\x01");
+    QTRY_COMPARE(f.list2().size(), 3);
+    QCOMPARE(f.list2(), (QStringList{"RCV[4142]", "RCV[]", "RCV[01]"}));
+    f.window->txtRCVPORTSEND->setText(QStringLiteral("pong"));
+    f.window->cmdRcvPortSend->click();
+    QTRY_COMPARE(peer.datagrams().size(), 1);
+    QCOMPARE(peer.datagrams().at(0).data(), QByteArray("pong"));
+}
+
+QTEST_MAIN(TestReceiver)
+#include "tst_receiver.moc"

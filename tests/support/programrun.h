@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QDate>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// The built program, copied into a temporary folder and run headless from there, so its log
+// files land in that folder.
+class ProgramRun {
+public:
+    ProgramRun();
+    ~ProgramRun();
+
+    bool start(const QStringList& arguments);
+    // Waits (bounded) until the window has loaded, i.e. the "Start " line is on disk.
+    bool waitUntilLoaded();
+    // Asks the program to close the ordinary way and waits for it to end.
+    bool stop();
+
+    QString folder() const { return dir_.path(); }
+    QString dayFileName(const QDate& date = QDate::currentDate()) const;
+    // The day file, decoded from Windows-31J and cut at CR LF.
+    QStringList dayFileLines() const;
+    QProcess& process() { return process_; }
+
+private:
+    QTemporaryDir dir_;
+    QProcess process_;
+};
+
+// The text of a log line after its two date and time stamps.
+QString LoggedMessage(const QString& line);
+// True when the line is "MM-dd-yyyy HH:mm:ss " twice and then `message`.
+bool IsLoggedActivity(const QString& line, const QString& message);

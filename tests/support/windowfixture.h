@@ -1,0 +1,39 @@
+#pragma once
+
+#include "app/endprogram.h"
+#include "app/frmudp.h"
+#include "support/logsandbox.h"
+
+#include <QListWidget>
+#include <QStringList>
+#include <memory>
+
+// A real window in a throw-away program folder, whose end of program is only counted.
+class WindowFixture {
+public:
+    explicit WindowFixture(const QString& commandLine = QString())
+    {
+        SetEndProgram([this] { ++endCalls; });
+        window = std::make_unique<frmUDP>(commandLine);
+    }
+    ~WindowFixture()
+    {
+        window.reset();
+        SetEndProgram({});
+    }
+
+    // The messages of a list without their date and time stamps.
+    static QStringList Messages(const QListWidget* list)
+    {
+        QStringList messages;
+        for (int row = 0; row < list->count(); ++row)
+            messages << list->item(row)->text().mid(20);
+        return messages;
+    }
+    QStringList list1() const { return Messages(window->List1); }
+    QStringList list2() const { return Messages(window->List2); }
+
+    LogSandbox sandbox;
+    std::unique_ptr<frmUDP> window;
+    int endCalls = 0;
+};
