@@ -22,11 +22,19 @@ private:
 // Error numbers raised by the program's own layers.
 namespace ErrorNumber {
 constexpr int Overflow = 6;
+constexpr int PermissionDenied = 10013;
 constexpr int InvalidArgument = 10022;
+constexpr int DestinationRequired = 10039;
+constexpr int MessageTooLong = 10040;
+constexpr int WrongProtocol = 10041;
+constexpr int OperationNotSupported = 10045;
 constexpr int AddressInUse = 10048;
 constexpr int AddressNotAvailable = 10049;
+constexpr int NoBufferSpace = 10055;
 constexpr int NotConnected = 10057;
+constexpr int TimedOut = 10060;
 constexpr int ConnectionRefused = 10061;
+constexpr int HostUnreachable = 10065;
 constexpr int HostNotFound = 11001;
 constexpr int WrongState = 40006;
 constexpr int SocketFailure = 40100;

@@ -1,0 +1,104 @@
+#pragma once
+
+// The inner working of Winsock, shared by its TCP and UDP halves.
+
+#include "net/raisederror.h"
+#include "net/winsock.h"
+
+#include <QAbstractSocket>
+#include <QHash>
+#include <QHostAddress>
+#include <QList>
+#include <QNetworkDatagram>
+#include <deque>
+#include <functional>
+
+class QTcpServer;
+class QTcpSocket;
+class QUdpSocket;
+
+class Winsock::Impl
+{
+public:
+    explicit Impl(Winsock* owner) : q(owner) {}
+
+    // Common (winsock.cpp)
+    void BeginSession();
+    void CloseAll();
+    void Post(std::function<void()> delivery);
+    void Fail(const RaisedError& error);
+    // Runs a delivery to the program's handlers; what they throw stops here, not in the event
+    // loop.
+    static void Guarded(const std::function<void()>& delivery);
+    void Resolve(const QString& host, std::function<void(const QList<QHostAddress>&)> done);
+    void RequireClosed() const;
+    void RequireProtocol(int wanted) const;
+    quint16 RequireLocalPort() const;
+
+    // TCP (winsocktcp.cpp)
+    void CloseTcp();
+    void StartTcpConnect();
+    void Listen();
+    void Accept(qint32 requestId);
+    void SendTcp(const QByteArray& data);
+
+    // UDP (winsockudp.cpp)
+    void CloseUdp();
+    void Bind();
+    void OpenUdpTowardsRemote();
+    void SendUdp(const QByteArray& data);
+
+    Winsock* q;
+    int protocol = sckTCPProtocol;
+    qint32 localPort = 0;
+    QString remoteHost;
+    qint32 remotePort = 0;
+    int state = sckClosed;
+    // Every queued delivery carries the session it belongs to; Close starts a new one, so
+    // nothing of an old connection reaches the program.
+    quint64 session = 0;
+    int lookupId = -1;
+
+    // TCP client and connection
+    QTcpSocket* tcp = nullptr;
+    QList<QHostAddress> untriedAddresses;
+    RaisedError lastConnectFailure{0, {}};
+    QByteArray received;
+    bool arrivalPosted = false;
+    qint64 bytesQueued = 0;
+    qint64 bytesHandedOver = 0;
+    std::deque<qint64> sendEnds; // bytesQueued at the end of each SendData call
+
+    // TCP listener
+    QTcpServer* server = nullptr;
+    qint32 lastRequestId = 0;
+    QHash<qint32, QTcpSocket*> waitingRequests; // announced, not yet delivered
+    QHash<qint32, QTcpSocket*> offeredRequests; // in the hands of a ConnectionRequest handler
+
+    // UDP
+    QUdpSocket* udp = nullptr;
+    bool replyToSender = false; // bound: answer whoever sent last; else send to the remote
+    QHostAddress target;
+    quint16 targetPort = 0;
+    QList<QByteArray> unsentDatagrams;             // sent before the remote host was resolved
+    std::deque<QNetworkDatagram> arrivedDatagrams; // read, not yet delivered
+    QByteArray datagram;
+    QHostAddress sender;
+    quint16 senderPort = 0;
+    bool drainPosted = false;
+
+private:
+    void TryNextAddress();
+    void WireTcp(QTcpSocket* socket);
+    void OnTcpError(QAbstractSocket::SocketError error);
+    void ReadTcp();
+    void CompleteSends();
+    void TakeRequests();
+    void OfferRequest(qint32 requestId);
+    void OpenUdp(quint16 port);
+    void AimUdp(const QList<QHostAddress>& addresses);
+    bool WriteDatagram(const QByteArray& data, const QHostAddress& to, quint16 port);
+    void ReadDatagrams();
+    void ScheduleDrain();
+    void Drain();
+};

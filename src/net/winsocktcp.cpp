@@ -1,0 +1,212 @@
+#include "net/socketerrors.h"
+#include "net/winsock_p.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <limits>
+
+namespace
+{
+
+// Longest a closed connection may keep handing over what was sent before it goes.
+constexpr int kLingerMs = 30000;
+
+void Retire(QTcpSocket* socket, QObject* owner)
+{
+    QObject::disconnect(socket, nullptr, owner, nullptr);
+    if (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() > 0) {
+        QObject::connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
+        QTimer::singleShot(kLingerMs, socket, &QObject::deleteLater);
+        socket->disconnectFromHost();
+        return;
+    }
+    socket->abort();
+    socket->deleteLater();
+}
+
+void Refuse(QTcpSocket* request)
+{
+    request->abort();
+    request->deleteLater();
+}
+
+} // namespace
+
+void Winsock::Impl::CloseTcp()
+{
+    if (tcp)
+        Retire(tcp, q);
+    tcp = nullptr;
+    if (server) {
+        QObject::disconnect(server, nullptr, q, nullptr);
+        server->close();
+        server->deleteLater();
+        server = nullptr;
+    }
+    // Requests already offered stay: a ConnectionRequest handler closes, then accepts.
+    for (QTcpSocket* request : std::as_const(waitingRequests))
+        Refuse(request);
+    waitingRequests.clear();
+    untriedAddresses.clear();
+    received.clear();
+    bytesQueued = 0;
+    bytesHandedOver = 0;
+    sendEnds.clear();
+}
+
+void Winsock::Impl::StartTcpConnect()
+{
+    state = sckResolvingHost;
+    lastConnectFailure = SocketFailureOf(QAbstractSocket::HostNotFoundError);
+    Resolve(remoteHost, [this](const QList<QHostAddress>& addresses) {
+        untriedAddresses = addresses;
+        state = sckHostResolved;
+        TryNextAddress();
+    });
+}
+
+void Winsock::Impl::TryNextAddress()
+{
+    if (tcp)
+        Retire(tcp, q);
+    tcp = nullptr;
+    if (untriedAddresses.isEmpty()) {
+        Fail(lastConnectFailure);
+        return;
+    }
+    tcp = new QTcpSocket(q);
+    WireTcp(tcp);
+    state = sckConnecting;
+    tcp->connectToHost(untriedAddresses.takeFirst(), quint16(remotePort));
+}
+
+void Winsock::Impl::WireTcp(QTcpSocket* socket)
+{
+    QObject::connect(socket, &QAbstractSocket::connected, q, [this] {
+        state = sckConnected;
+        Post([this] { emit q->ConnectEvent(); });
+    });
+    QObject::connect(socket, &QAbstractSocket::errorOccurred, q,
+                     [this](QAbstractSocket::SocketError error) { OnTcpError(error); });
+    QObject::connect(socket, &QIODevice::readyRead, q, [this] { ReadTcp(); });
+    QObject::connect(socket, &QIODevice::bytesWritten, q, [this](qint64 count) {
+        bytesHandedOver += count;
+        CompleteSends();
+    });
+    QObject::connect(socket, &QAbstractSocket::disconnected, q, [this] {
+        if (state != sckConnected)
+            return;
+        state = sckClosing;
+        Post([this] { emit q->CloseEvent(); });
+    });
+}
+
+void Winsock::Impl::OnTcpError(QAbstractSocket::SocketError error)
+{
+    if (state == sckConnecting) {
+        // The next address is tried from the event loop, not from inside this socket's signal.
+        lastConnectFailure = SocketFailureOf(error);
+        Post([this, failed = tcp] {
+            if (tcp == failed)
+                TryNextAddress();
+        });
+        return;
+    }
+    // The peer's close (or reset) is reported by the disconnected signal as a close.
+    if (state == sckConnected && error != QAbstractSocket::RemoteHostClosedError)
+        Fail(SocketFailureOf(error));
+}
+
+void Winsock::Impl::ReadTcp()
+{
+    received += tcp->readAll();
+    if (arrivalPosted || received.isEmpty())
+        return;
+    arrivalPosted = true;
+    Post([this] {
+        arrivalPosted = false;
+        if (!received.isEmpty())
+            emit q->DataArrival(received.size());
+    });
+}
+
+void Winsock::Impl::CompleteSends()
+{
+    while (!sendEnds.empty() && sendEnds.front() <= bytesHandedOver) {
+        sendEnds.pop_front();
+        Post([this] { emit q->SendComplete(); });
+    }
+}
+
+void Winsock::Impl::SendTcp(const QByteArray& data)
+{
+    if (state != sckConnected)
+        throw RaisedError(ErrorNumber::NotConnected, "The socket is not connected.");
+    if (tcp->write(data) != data.size())
+        throw SocketFailureOf(tcp->error());
+    bytesQueued += data.size();
+    sendEnds.push_back(bytesQueued);
+    CompleteSends();
+}
+
+void Winsock::Impl::Listen()
+{
+    RequireProtocol(sckTCPProtocol);
+    RequireClosed();
+    const quint16 port = RequireLocalPort();
+    auto* listener = new QTcpServer(q);
+    if (!listener->listen(QHostAddress::Any, port)) {
+        const RaisedError failure = SocketFailureOf(listener->serverError());
+        delete listener;
+        throw failure;
+    }
+    BeginSession();
+    server = listener;
+    QObject::connect(server, &QTcpServer::newConnection, q, [this] { TakeRequests(); });
+    QObject::connect(server, &QTcpServer::acceptError, q,
+                     [this](QAbstractSocket::SocketError error) { Fail(SocketFailureOf(error)); });
+    state = sckListening;
+}
+
+void Winsock::Impl::TakeRequests()
+{
+    while (QTcpSocket* request = server->nextPendingConnection()) {
+        request->setParent(q); // outlives the listener, which the handler's Close removes
+        lastRequestId = lastRequestId == std::numeric_limits<qint32>::max() ? 1 : lastRequestId + 1;
+        const qint32 id = lastRequestId;
+        waitingRequests.insert(id, request);
+        Post([this, id] { OfferRequest(id); });
+    }
+}
+
+void Winsock::Impl::OfferRequest(qint32 requestId)
+{
+    QTcpSocket* request = waitingRequests.take(requestId);
+    if (!request)
+        return;
+    offeredRequests.insert(requestId, request);
+    Guarded([&] { emit q->ConnectionRequest(requestId); });
+    // Whatever the handler did not accept is refused, not left open.
+    if (QTcpSocket* unaccepted = offeredRequests.take(requestId))
+        Refuse(unaccepted);
+}
+
+void Winsock::Impl::Accept(qint32 requestId)
+{
+    RequireProtocol(sckTCPProtocol);
+    RequireClosed();
+    QTcpSocket* request = offeredRequests.take(requestId);
+    if (!request)
+        throw RaisedError(ErrorNumber::InvalidArgument,
+                          "There is no pending connection request with that id.");
+    BeginSession();
+    tcp = request;
+    WireTcp(tcp);
+    state = sckConnected;
+    ReadTcp(); // what the peer sent before it was accepted
+    if (tcp->state() != QAbstractSocket::ConnectedState) {
+        state = sckClosing;
+        Post([this] { emit q->CloseEvent(); });
+    }
+}
