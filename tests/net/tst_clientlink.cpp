@@ -149,7 +149,8 @@ void TestClientLink::udpSetsUpWithoutConnectingAndGetsAnswers()
     QCOMPARE(peer.datagrams().at(0).data(), QByteArray("0016WGCS22000000"));
     peer.replyToLatest("OK");
     QTRY_COMPARE(f.list1().size(), 4);
-    const QString start = QStringLiteral("Start Connect:IP:127.0.0.1 Port#:%1.4: ").arg(peer.port());
+    const QString start =
+        QStringLiteral("Start Connect:IP:127.0.0.1 Port#:%1.4: ").arg(peer.port());
     QCOMPARE(f.list1(),
              (QStringList{start, "SND[" + kDefaultPayloadHex + "]", "Sended.", "RCV[4F4B]"}));
     Ticks(client, 10);
@@ -175,7 +176,7 @@ void TestClientLink::counterWrapsAfter9999()
 
 void TestClientLink::portBeyond32BitsIsReported()
 {
-    for (const QString mode : {QStringLiteral(""), QStringLiteral("udp")}) {
+    for (const QString& mode : {QStringLiteral(""), QStringLiteral("udp")}) {
         WindowFixture f(mode);
         ClientLink& client = f.window->Client();
         f.window->txtPortNo->setText(QStringLiteral("99999999999"));

@@ -21,7 +21,21 @@ struct Visitor {
     QByteArray received;
 };
 
-QString RequestLinePrefix() { return QStringLiteral("TCP/IP:requestID:"); }
+// The system hands out ports of one parity for binding; step to an even one that is free.
+quint16 EvenFreePort()
+{
+    for (;;) {
+        const quint16 candidate = FreePort() & ~1;
+        QTcpServer probe;
+        if (probe.listen(QHostAddress::Any, candidate))
+            return candidate;
+    }
+}
+
+QString RequestLinePrefix()
+{
+    return QStringLiteral("TCP/IP:requestID:");
+}
 
 } // namespace
 
@@ -43,9 +57,7 @@ void TestReceiver::portText_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("port");
-    quint16 even = FreePort();
-    while (even % 2 != 0)
-        even = FreePort();
+    const quint16 even = EvenFreePort();
     const QString p = QString::number(even);
     QTest::newRow("blanks around") << " " + p + "  " << int(even);
     QTest::newRow("blank inside") << p.left(2) + " " + p.mid(2) << int(even);
@@ -63,7 +75,7 @@ void TestReceiver::portText()
     f.window->cmdRcvOpen->click();
     QVERIFY(!f.window->cmdRcvOpen->isEnabled());
     QVERIFY(f.list2().isEmpty());
-    Visitor visitor(quint16(port));
+    Visitor visitor{quint16(port)};
     QTRY_COMPARE(f.list2().size(), 1);
     QVERIFY(f.list2().at(0).startsWith(RequestLinePrefix()));
 }
@@ -153,7 +165,7 @@ void TestReceiver::errorEventClosesForTheRun()
 
 void TestReceiver::portInUseIsReported()
 {
-    for (const QString mode : {QStringLiteral(""), QStringLiteral("udp")}) {
+    for (const QString& mode : {QStringLiteral(""), QStringLiteral("udp")}) {
         TcpPeer tcpHolder(QHostAddress::Any);
         QUdpSocket udpHolder;
         QVERIFY(udpHolder.bind(QHostAddress::Any, tcpHolder.port()));
@@ -161,7 +173,8 @@ void TestReceiver::portInUseIsReported()
         f.window->txtRcvPort->setText(QString::number(tcpHolder.port()));
         f.window->cmdRcvOpen->click();
         QCOMPARE(f.list2().size(), 1);
-        QVERIFY2(f.list2().at(0).startsWith(QStringLiteral("Err:10048[")), qPrintable(f.list2().at(0)));
+        QVERIFY2(f.list2().at(0).startsWith(QStringLiteral("Err:10048[")),
+                 qPrintable(f.list2().at(0)));
         QVERIFY(!f.window->cmdRcvOpen->isEnabled());
     }
 }
