@@ -1,34 +1,60 @@
-// Bytes shown as text keep one character per byte; text turned into hexadecimal keeps two digits
+// Bytes shown as text keep one character per byte, and every byte that is a character by itself
+// is written back to the log as that same byte; text turned into hexadecimal keeps two digits
 // per character, and single-byte characters come back as their own bytes.
 #include "convert/codepage.h"
 #include "convert/conversions.h"
 
+#include <QStringDecoder>
 #include <cstdint>
 #include <cstdlib>
+
+namespace {
+
+void Require(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+
+const QChar kNotACharacter(0x30FB); // "・"
+
+void CheckBytesShown(const QByteArray& raw)
+{
+    const QString shown = BytesToText(raw);
+    Require(shown.size() == raw.size());
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        const unsigned char byte = static_cast<unsigned char>(raw[i]);
+        Require(shown.at(i) == AnsiCharOfByte(byte));
+        const QByteArray back = TextToAnsiBytes(shown.mid(i, 1));
+        Require(shown.at(i) == kNotACharacter ? back == "\x81\x45" : back == raw.mid(i, 1));
+    }
+}
+
+void CheckTextEncoded(const QString& text)
+{
+    const QString hex = TextToHex(text);
+    Require(hex.size() == 2 * text.size());
+    const QByteArray back = HexToBytes(hex);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const int code = AnsiCodeOfChar(text.at(i));
+        Require(code >= 0 && code <= 0xFFFF);
+        if (code < 256)
+            Require(static_cast<unsigned char>(back[i]) == code);
+    }
+    // One code-page character for every character of the text, '?' standing in where needed.
+    const QByteArray encoded = TextToAnsiBytes(text);
+    Require(encoded.size() >= text.size() && encoded.size() <= 2 * text.size());
+    QStringDecoder decoder("windows-31j");
+    const QString decoded = decoder.decode(encoded);
+    Require(!decoder.hasError() && decoded.size() == text.size());
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArray raw(reinterpret_cast<const char*>(data), qsizetype(size));
-    const QString shown = BytesToText(raw);
-    if (shown.size() != raw.size())
-        std::abort();
-    for (qsizetype i = 0; i < raw.size(); ++i) {
-        if (shown.at(i) != AnsiCharOfByte(static_cast<unsigned char>(raw[i])))
-            std::abort();
-    }
-
-    const QString text = QString::fromUtf8(raw);
-    const QString hex = TextToHex(text);
-    if (hex.size() != 2 * text.size())
-        std::abort();
-    const QByteArray back = HexToBytes(hex);
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const int code = AnsiCodeOfChar(text.at(i));
-        if (code < 256 && static_cast<unsigned char>(back[i]) != code)
-            std::abort();
-    }
-    const QByteArray encoded = TextToAnsiBytes(text);
-    if (encoded.size() < text.size() || encoded.size() > 2 * text.size())
-        std::abort();
+    CheckBytesShown(raw);
+    CheckTextEncoded(QString::fromUtf8(raw));
     return 0;
 }

@@ -38,7 +38,8 @@ bool ProgramRun::waitUntilLoaded()
 bool ProgramRun::stop()
 {
     process_.terminate();
-    return process_.waitForFinished(10000) && process_.exitCode() == 0;
+    return process_.waitForFinished(10000) && process_.exitStatus() == QProcess::NormalExit &&
+           process_.exitCode() == 0;
 }
 
 QString ProgramRun::dayFileName(const QDate& date) const
