@@ -11,8 +11,7 @@
 #include <QtDebug>
 #include <utility>
 
-namespace
-{
+namespace {
 
 constexpr qint32 kLastPort = 65535;
 
@@ -259,7 +258,7 @@ void Winsock::SendData(const QString& text)
 
 QByteArray Winsock::GetData()
 {
-    return std::exchange(d->protocol == sckTCPProtocol ? d->received : d->datagram, {});
+    return d->protocol == sckTCPProtocol ? d->TakeTcpData() : std::exchange(d->datagram, {});
 }
 
 void Winsock::Close()

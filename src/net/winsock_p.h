@@ -17,8 +17,7 @@ class QTcpServer;
 class QTcpSocket;
 class QUdpSocket;
 
-class Winsock::Impl
-{
+class Winsock::Impl {
 public:
     explicit Impl(Winsock* owner) : q(owner) {}
 
@@ -41,6 +40,8 @@ public:
     void Listen();
     void Accept(qint32 requestId);
     void SendTcp(const QByteArray& data);
+    // What has arrived, handed over once; the next arrival is then read from what waits.
+    QByteArray TakeTcpData();
 
     // UDP (winsockudp.cpp)
     void CloseUdp();
@@ -91,7 +92,8 @@ private:
     void TryNextAddress();
     void WireTcp(QTcpSocket* socket);
     void OnTcpError(QAbstractSocket::SocketError error);
-    void ReadTcp();
+    // Reads up to one arrival's worth (everything left, once the peer has gone) and announces it.
+    void ReadTcp(bool everything = false);
     void CompleteSends();
     void TakeRequests();
     void OfferRequest(qint32 requestId);

@@ -5,12 +5,17 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <limits>
+#include <utility>
 
-namespace
-{
+namespace {
 
 // Longest a closed connection may keep handing over what was sent before it goes.
 constexpr int kLingerMs = 30000;
+
+// One arrival carries at most what one datagram can. The rest waits in the system, so a peer
+// that floods is slowed down by the connection instead of filling memory and the lists with
+// ever longer lines.
+constexpr qint64 kMostBytesPerArrival = 64 * 1024;
 
 void Retire(QTcpSocket* socket, QObject* owner)
 {
@@ -83,6 +88,7 @@ void Winsock::Impl::TryNextAddress()
 
 void Winsock::Impl::WireTcp(QTcpSocket* socket)
 {
+    socket->setReadBufferSize(kMostBytesPerArrival);
     QObject::connect(socket, &QAbstractSocket::connected, q, [this] {
         state = sckConnected;
         Post([this] { emit q->ConnectEvent(); });
@@ -98,6 +104,7 @@ void Winsock::Impl::WireTcp(QTcpSocket* socket)
         if (state != sckConnected)
             return;
         state = sckClosing;
+        ReadTcp(true); // what came before the close arrives before it
         Post([this] { emit q->CloseEvent(); });
     });
 }
@@ -118,10 +125,14 @@ void Winsock::Impl::OnTcpError(QAbstractSocket::SocketError error)
         Fail(SocketFailureOf(error));
 }
 
-void Winsock::Impl::ReadTcp()
+void Winsock::Impl::ReadTcp(bool everything)
 {
-    received += tcp->readAll();
-    if (arrivalPosted || received.isEmpty())
+    const qint64 room = everything ? tcp->bytesAvailable() : kMostBytesPerArrival - received.size();
+    const qsizetype before = received.size();
+    if (room > 0)
+        received += tcp->read(room);
+    // Only new bytes are announced; what a handler left unread waits for the next ones.
+    if (arrivalPosted || received.size() == before)
         return;
     arrivalPosted = true;
     Post([this] {
@@ -129,6 +140,14 @@ void Winsock::Impl::ReadTcp()
         if (!received.isEmpty())
             emit q->DataArrival(received.size());
     });
+}
+
+QByteArray Winsock::Impl::TakeTcpData()
+{
+    QByteArray taken = std::exchange(received, {});
+    if (tcp)
+        ReadTcp();
+    return taken;
 }
 
 void Winsock::Impl::CompleteSends()
@@ -204,8 +223,10 @@ void Winsock::Impl::Accept(qint32 requestId)
     tcp = request;
     WireTcp(tcp);
     state = sckConnected;
-    ReadTcp(); // what the peer sent before it was accepted
-    if (tcp->state() != QAbstractSocket::ConnectedState) {
+    // What the peer sent before it was accepted; all of it when the peer has already gone.
+    const bool gone = tcp->state() != QAbstractSocket::ConnectedState;
+    ReadTcp(gone);
+    if (gone) {
         state = sckClosing;
         Post([this] { emit q->CloseEvent(); });
     }

@@ -6,8 +6,7 @@
 #include <QTest>
 #include <memory>
 
-namespace
-{
+namespace {
 
 // A control connected to a plain Qt peer on 127.0.0.1.
 struct Link {
@@ -30,8 +29,7 @@ struct Link {
 
 } // namespace
 
-class TestWinsockTcp : public QObject
-{
+class TestWinsockTcp : public QObject {
     Q_OBJECT
 private slots:
     void connectsAndExchanges_data();
@@ -39,6 +37,7 @@ private slots:
     void refusedConnectionGivesOneErrorEvent_data();
     void refusedConnectionGivesOneErrorEvent();
     void peerCloseComesAfterItsData();
+    void longStreamArrivesInBoundedPiecesBeforeTheClose();
     void everySendCompletesOnceAndTextGoesOutInTheCodePage();
     void largeSendArrivesWholeWithOneCompletion();
     void closeRightAfterConnectSilencesIt();
@@ -130,6 +129,31 @@ void TestWinsockTcp::peerCloseComesAfterItsData()
         QCOMPARE(error.number(), ErrorNumber::NotConnected);
     }
     QCOMPARE(link.events.errors.count(), 0);
+}
+
+void TestWinsockTcp::longStreamArrivesInBoundedPiecesBeforeTheClose()
+{
+    Link link;
+    QVERIFY(link.peer);
+    QByteArray stream(3 * 1024 * 1024, Qt::Uninitialized);
+    for (int i = 0; i < stream.size(); ++i)
+        stream[i] = char(i % 253);
+    QByteArray got;
+    qsizetype largest = 0;
+    bool dataAfterClose = false;
+    connect(&link.socket, &Winsock::DataArrival, this, [&] {
+        const QByteArray piece = link.socket.GetData();
+        largest = std::max(largest, piece.size());
+        got += piece;
+        dataAfterClose = dataAfterClose || link.events.closed.count() > 0;
+    });
+    link.peer->write(stream);
+    link.peer->disconnectFromHost();
+    QVERIFY(link.events.closed.wait(20000));
+    QCOMPARE(got.size(), stream.size());
+    QVERIFY(got == stream);
+    QVERIFY2(largest <= 64 * 1024, qPrintable(QString::number(largest)));
+    QVERIFY(!dataAfterClose);
 }
 
 void TestWinsockTcp::everySendCompletesOnceAndTextGoesOutInTheCodePage()

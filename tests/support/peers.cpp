@@ -1,10 +1,25 @@
 #include "support/peers.h"
 
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
 quint16 FreePort()
 {
     QTcpServer probe;
     probe.listen(QHostAddress::Any, 0);
     return probe.serverPort();
+}
+
+void ResetConnection(QTcpSocket* socket)
+{
+    const linger resetOnClose{1, 0};
+    ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &resetOnClose,
+                 sizeof resetOnClose);
+    socket->abort();
 }
 
 TcpPeer::TcpPeer(const QHostAddress& address)
@@ -50,4 +65,38 @@ void UdpPeer::replyToLatest(const QByteArray& bytes)
 {
     const QNetworkDatagram& latest = datagrams_.constLast();
     socket_.writeDatagram(bytes, latest.senderAddress(), quint16(latest.senderPort()));
+}
+
+Flooder::Flooder(bool udp, quint16 port, int chunkSize)
+    : thread_([this, udp, port, chunkSize] { Run(udp, port, chunkSize); })
+{
+}
+
+Flooder::~Flooder()
+{
+    stop_ = true;
+    thread_.join();
+}
+
+void Flooder::Run(bool udp, quint16 port, int chunkSize)
+{
+    const int fd = ::socket(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, 0);
+    // A blocked send wakes up now and then to see whether it should stop.
+    const timeval wake{0, 50 * 1000};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wake, sizeof wake);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) {
+        const std::vector<char> chunk(size_t(chunkSize), 'F');
+        while (!stop_) {
+            const ssize_t n = ::send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL);
+            if (n > 0)
+                sent_ += n;
+            else if (!udp && errno != EAGAIN && errno != EWOULDBLOCK)
+                break;
+        }
+    }
+    ::close(fd);
 }

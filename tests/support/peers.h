@@ -7,9 +7,14 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUdpSocket>
+#include <atomic>
+#include <thread>
 
 // A port nothing listens on right now (bound, read back, released).
 quint16 FreePort();
+
+// Drops the connection with a reset instead of an orderly close (linger on, zero seconds).
+void ResetConnection(QTcpSocket* socket);
 
 // A loopback TCP peer that accepts connections and keeps what each one sends.
 class TcpPeer : public QObject {
@@ -42,4 +47,22 @@ public:
 private:
     QUdpSocket socket_;
     QList<QNetworkDatagram> datagrams_;
+};
+
+// A peer on its own thread that sends to 127.0.0.1:port as fast as the system lets it (one TCP
+// connection, or datagrams) until it is destroyed.
+class Flooder {
+public:
+    Flooder(bool udp, quint16 port, int chunkSize = 1024);
+    ~Flooder();
+    Flooder(const Flooder&) = delete;
+    Flooder& operator=(const Flooder&) = delete;
+    qint64 bytesSent() const { return sent_; }
+
+private:
+    void Run(bool udp, quint16 port, int chunkSize);
+
+    std::atomic<bool> stop_{false};
+    std::atomic<qint64> sent_{0};
+    std::thread thread_;
 };

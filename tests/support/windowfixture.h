@@ -6,14 +6,19 @@
 
 #include <QListWidget>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 // A real window in a throw-away program folder, whose end of program is only counted.
+// `beforeLoad` may prepare the folder (or point the program elsewhere) before the log starts.
 class WindowFixture {
 public:
-    explicit WindowFixture(const QString& commandLine = QString())
+    explicit WindowFixture(const QString& commandLine = QString(),
+                           const std::function<void(LogSandbox&)>& beforeLoad = {})
     {
         SetEndProgram([this] { ++endCalls; });
+        if (beforeLoad)
+            beforeLoad(sandbox);
         window = std::make_unique<frmUDP>(commandLine);
     }
     ~WindowFixture()
