@@ -11,6 +11,7 @@
 #include <QRadioButton>
 #include <QTimer>
 #include <iterator>
+#include <limits>
 
 namespace {
 
@@ -23,6 +24,10 @@ const QColor kEndButtonBack(255, 128, 0);
 const QString kListTip = QStringLiteral("起動時パラメータに\"UDP\"指定するとＵＤＰ通信になる。");
 
 constexpr int kTwipsPerInch = 1440;
+
+// The payload and the reply are sent as typed or pasted, never cut at the line edit's default
+// of 32767 characters.
+constexpr int kNoLengthLimit = std::numeric_limits<int>::max();
 
 int TwipsToPixels(int twips, int dotsPerInch)
 {
@@ -149,6 +154,7 @@ void frmUDP::CreateClientControls()
 {
     Text1 = NewTextBox(this, "Text1", QStringLiteral("Text1"));
     Text1->setFont(BoldFont());
+    Text1->setMaxLength(kNoLengthLimit);
     Text1->setToolTip(QStringLiteral("ここのテキストは２桁をHEXとして見なして送信する"));
     Place(Text1, 0, 0, 4815, 270);
 
@@ -205,6 +211,7 @@ void frmUDP::CreateReceiverControls()
     Place(List2, 120, 480, 6855, 2595);
 
     txtRCVPORTSEND = NewTextBox(Frame1, "txtRCVPORTSEND", QString());
+    txtRCVPORTSEND->setMaxLength(kNoLengthLimit);
     txtRCVPORTSEND->setToolTip(QStringLiteral("ここのテキストはそのまま送信する"));
     Place(txtRCVPORTSEND, 120, 3360, 3135, 270);
     cmdRcvPortSend =

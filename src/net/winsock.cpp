@@ -11,7 +11,8 @@
 #include <QtDebug>
 #include <utility>
 
-namespace {
+namespace
+{
 
 constexpr qint32 kLastPort = 65535;
 
@@ -44,6 +45,16 @@ QList<QHostAddress> WithLoopbacks(const QString& host, QList<QHostAddress> addre
             addresses.append(QHostAddress(loopback));
     }
     return addresses;
+}
+
+// Names in the reserved "invalid" domain never resolve; they are refused here rather than handed
+// to the system's resolver, which might ask a name server over the network.
+bool IsReservedInvalidName(const QString& host)
+{
+    QString name = host.toLower();
+    if (name.endsWith(QLatin1Char('.')))
+        name.chop(1);
+    return name == QLatin1String("invalid") || name.endsWith(QLatin1String(".invalid"));
 }
 
 } // namespace
@@ -102,6 +113,10 @@ void Winsock::Impl::Resolve(const QString& host,
     QHostAddress literal;
     if (literal.setAddress(host)) {
         done({literal});
+        return;
+    }
+    if (IsReservedInvalidName(host)) {
+        Post([done] { done({}); }); // answered later, as a failed lookup would be
         return;
     }
     const quint64 askedIn = session;

@@ -17,7 +17,8 @@ class QTcpServer;
 class QTcpSocket;
 class QUdpSocket;
 
-class Winsock::Impl {
+class Winsock::Impl
+{
 public:
     explicit Impl(Winsock* owner) : q(owner) {}
 

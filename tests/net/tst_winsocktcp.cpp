@@ -6,7 +6,8 @@
 #include <QTest>
 #include <memory>
 
-namespace {
+namespace
+{
 
 // A control connected to a plain Qt peer on 127.0.0.1.
 struct Link {
@@ -29,7 +30,8 @@ struct Link {
 
 } // namespace
 
-class TestWinsockTcp : public QObject {
+class TestWinsockTcp : public QObject
+{
     Q_OBJECT
 private slots:
     void connectsAndExchanges_data();

@@ -47,9 +47,9 @@ void TcpPeer::closeConnection(int i)
     connections_.at(i)->disconnectFromHost();
 }
 
-UdpPeer::UdpPeer()
+UdpPeer::UdpPeer(const QHostAddress& address)
 {
-    socket_.bind(QHostAddress::LocalHost, 0);
+    socket_.bind(address, 0);
     connect(&socket_, &QUdpSocket::readyRead, this, [this] {
         while (socket_.hasPendingDatagrams())
             datagrams_.append(socket_.receiveDatagram());

@@ -38,10 +38,10 @@ private:
 class UdpPeer : public QObject {
     Q_OBJECT
 public:
-    UdpPeer();
+    explicit UdpPeer(const QHostAddress& address = QHostAddress::LocalHost);
     quint16 port() const { return socket_.localPort(); }
     const QList<QNetworkDatagram>& datagrams() const { return datagrams_; }
-    void sendTo(quint16 port, const QByteArray& bytes);
+    void sendTo(quint16 port, const QByteArray& bytes); // to that port on 127.0.0.1
     void replyToLatest(const QByteArray& bytes);
 
 private:

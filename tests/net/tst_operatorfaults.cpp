@@ -1,0 +1,180 @@
+// What an operator can type where a port or a host goes: the window shows what became of it and
+// goes on.
+#include "net/clientlink.h"
+#include "net/receiver.h"
+#include "support/peers.h"
+#include "support/windowfixture.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+namespace {
+
+void Ticks(ClientLink& client, int count)
+{
+    for (int i = 0; i < count; ++i)
+        client.tmrCONNECT_Timer();
+}
+
+bool PortIsFree(quint16 port)
+{
+    QTcpServer tcp;
+    QUdpSocket udp;
+    return tcp.listen(QHostAddress::Any, port) && udp.bind(QHostAddress::Any, port);
+}
+
+const QString kDefaultPayload = QStringLiteral("0016WGCS22000000");
+
+} // namespace
+
+class TestOperatorFaults : public QObject {
+    Q_OBJECT
+private slots:
+    void receiverPortText_data();
+    void receiverPortText();
+    void reachableHostText_data();
+    void reachableHostText();
+    void unresolvableHost_data();
+    void unresolvableHost();
+};
+
+void TestOperatorFaults::receiverPortText_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("port");      // listening there; 0: any free port; -1: not listening
+    QTest::addColumn<QString>("shown"); // the one line in List2, if any
+    const QString outOfRange =
+        QStringLiteral("Err:10022[The local port must be a whole number from 0 to 65535.]");
+    const QString beyond32Bits =
+        QStringLiteral("Err:6[The port number is outside the 32-bit integer range.]");
+    for (const QString& mode : {QString(), QStringLiteral("udp")}) {
+        const QString name = mode.isEmpty() ? QStringLiteral("tcp ") : QStringLiteral("udp ");
+        auto row = [&](const char* label) -> QTestData& {
+            return QTest::newRow(qPrintable(name + label));
+        };
+        row("empty") << mode << "" << 0 << QString();
+        row("zero") << mode << "0" << 0 << QString();
+        row("hexadecimal &HFFFF") << mode << "&HFFFF" << 65535 << QString();
+        row("negative") << mode << "-1" << -1 << outOfRange;
+        row("one past the last") << mode << "65536" << -1 << outOfRange;
+        row("beyond 32 bits") << mode << "99999999999" << -1 << beyond32Bits;
+    }
+}
+
+void TestOperatorFaults::receiverPortText()
+{
+    QFETCH(QString, mode);
+    QFETCH(QString, text);
+    QFETCH(int, port);
+    QFETCH(QString, shown);
+    if (port > 0 && !PortIsFree(quint16(port)))
+        QSKIP("The port is taken on this machine.");
+    WindowFixture f(mode);
+    f.window->txtRcvPort->setText(text);
+    f.window->cmdRcvOpen->click();
+    QCOMPARE(f.list2(), shown.isEmpty() ? QStringList() : QStringList{shown});
+    QVERIFY(!f.window->cmdRcvOpen->isEnabled());
+    Winsock& socket = f.window->Winsock2();
+    if (port < 0) {
+        QCOMPARE(socket.State(), int(Winsock::sckClosed));
+        return;
+    }
+    const quint16 listening = quint16(socket.LocalPort());
+    QVERIFY(port == 0 ? listening != 0 : listening == port);
+    // Heard on that port.
+    QTcpSocket visitor;
+    UdpPeer sender;
+    if (mode.isEmpty())
+        visitor.connectToHost(QHostAddress::LocalHost, listening);
+    else
+        sender.sendTo(listening, "?");
+    QTRY_COMPARE(f.list2().size(), 1);
+    QVERIFY(f.list2().at(0).startsWith(mode.isEmpty() ? QStringLiteral("TCP/IP:requestID:")
+                                                      : QStringLiteral("RCV[3F]")));
+}
+
+void TestOperatorFaults::reachableHostText_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QHostAddress>("peerAddress");
+    const QHostAddress v4(QHostAddress::LocalHost);
+    const QHostAddress v6(QHostAddress::LocalHostIPv6);
+    QTest::newRow("tcp ::1") << QString() << "::1" << v6;
+    QTest::newRow("udp ::1") << "udp"
+                             << "::1" << v6;
+    QTest::newRow("udp blanks around localhost") << "udp"
+                                                 << " localhost " << v4;
+}
+
+void TestOperatorFaults::reachableHostText()
+{
+    QFETCH(QString, mode);
+    QFETCH(QString, host);
+    QFETCH(QHostAddress, peerAddress);
+    if (peerAddress.protocol() == QAbstractSocket::IPv6Protocol &&
+        !QTcpServer().listen(peerAddress))
+        QSKIP("This machine has no IPv6 loopback.");
+    const bool udp = !mode.isEmpty();
+    TcpPeer tcpPeer(peerAddress);
+    UdpPeer udpPeer(peerAddress);
+    WindowFixture f(mode);
+    ClientLink& client = f.window->Client();
+    const quint16 port = udp ? udpPeer.port() : tcpPeer.port();
+    f.window->txtIP->setText(host);
+    f.window->txtPortNo->setText(QString::number(port));
+    client.cmdOneShot_Click();
+    Ticks(client, 5);
+    QCOMPARE(f.list1().value(0),
+             QStringLiteral("Start Connect:IP:%1 Port#:%2: ").arg(host.trimmed()).arg(port));
+    QTRY_COMPARE(client.Connected, 1);
+    client.cmdOneShot_Click();
+    if (udp) {
+        QTRY_COMPARE(udpPeer.datagrams().size(), 1);
+        QCOMPARE(udpPeer.datagrams().at(0).data(), kDefaultPayload.toLatin1());
+    } else {
+        QTRY_COMPARE(tcpPeer.received(), kDefaultPayload.toLatin1());
+    }
+    QTRY_COMPARE(f.list1().constLast(), QStringLiteral("Sended."));
+}
+
+void TestOperatorFaults::unresolvableHost_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::newRow("tcp") << QString();
+    QTest::newRow("udp") << QStringLiteral("udp");
+}
+
+// A name in the reserved domain: the lookup fails at once, and the link tries again later.
+void TestOperatorFaults::unresolvableHost()
+{
+    QFETCH(QString, mode);
+    WindowFixture f(mode);
+    ClientLink& client = f.window->Client();
+    const QString start = QStringLiteral("Start Connect:IP:no-such-host.invalid Port#:50000: ");
+    f.window->txtIP->setText(QStringLiteral("no-such-host.invalid"));
+    client.cmdOneShot_Click();
+    Ticks(client, 5);
+    QCOMPARE(f.list1(), QStringList{start});
+    if (mode.isEmpty()) {
+        QTRY_COMPARE(f.list1().value(1), QStringLiteral("Error Event Occured."));
+        QCOMPARE(client.Connected, 0);
+    } else {
+        // The link counts as up; the first send finds out, the next one fails and closes it.
+        QCOMPARE(client.Connected, 1);
+        client.cmdOneShot_Click();
+        QTRY_COMPARE(f.list1().value(2), QStringLiteral("Error Event Occured."));
+        client.cmdOneShot_Click();
+        QVERIFY(f.list1().value(4).startsWith(QStringLiteral("Send Err: ")));
+        QCOMPARE(client.Connected, 0);
+    }
+    Ticks(client, 5);
+    QCOMPARE(f.list1().constLast(), start);
+    QVERIFY(f.window->cmdOneShot->isEnabled());
+}
+
+QTEST_MAIN(TestOperatorFaults)
+#include "tst_operatorfaults.moc"

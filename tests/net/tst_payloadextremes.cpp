@@ -1,0 +1,174 @@
+// Payloads at the edges: a megabyte typed as hexadecimal, the largest and the empty datagram, and
+// every byte value shown as characters.
+#include "net/clientlink.h"
+#include "net/receiver.h"
+#include "support/peers.h"
+#include "support/windowfixture.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QtTest>
+
+namespace {
+
+// The largest UDP payload that fits in one IPv4 datagram.
+constexpr int kLargestDatagram = 65507;
+
+void Ticks(ClientLink& client, int count)
+{
+    for (int i = 0; i < count; ++i)
+        client.tmrCONNECT_Timer();
+}
+
+QByteArray Pattern(int size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char(i * 7 % 256);
+    return bytes;
+}
+
+QString Hex(const QByteArray& bytes)
+{
+    return QString::fromLatin1(bytes.toHex().toUpper());
+}
+
+// Arms the client towards 127.0.0.1:port and waits until the link is up.
+bool ConnectClient(WindowFixture& f, quint16 port)
+{
+    f.window->txtIP->setText(QStringLiteral("127.0.0.1"));
+    f.window->txtPortNo->setText(QString::number(port));
+    ClientLink& client = f.window->Client();
+    client.cmdOneShot_Click();
+    Ticks(client, 5);
+    return QTest::qWaitFor([&] { return client.Connected == 1; }, 5000);
+}
+
+quint16 OpenReceiver(WindowFixture& f)
+{
+    const quint16 port = FreePort();
+    f.window->txtRcvPort->setText(QString::number(port));
+    f.window->cmdRcvOpen->click();
+    return port;
+}
+
+} // namespace
+
+class TestPayloadExtremes : public QObject {
+    Q_OBJECT
+private slots:
+    void megabytePayloadGoesOutWholeAndCountsOnce();
+    void datagramSizes_data();
+    void datagramSizes();
+    void tooLargeDatagramIsReported();
+    void everyByteValueAsCharacters();
+};
+
+void TestPayloadExtremes::megabytePayloadGoesOutWholeAndCountsOnce()
+{
+    TcpPeer peer;
+    WindowFixture f;
+    QVERIFY(ConnectClient(f, peer.port()));
+    const QByteArray payload = Pattern(1024 * 1024);
+    const QString hex = Hex(payload);
+    f.window->Text1->setText(hex);
+    QCOMPARE(f.window->Text1->text().size(), hex.size());
+    f.window->cmdOneShot->click();
+    QTRY_COMPARE_WITH_TIMEOUT(peer.received().size(), payload.size(), 30000);
+    QVERIFY(peer.received() == payload);
+    QTRY_COMPARE(f.list1().constLast(), QStringLiteral("Sended."));
+    const QStringList lines = f.list1();
+    QCOMPARE(lines.count(QStringLiteral("Sended.")), 1);
+    QCOMPARE(lines.value(lines.size() - 2).size(), hex.size() + 5);
+    QVERIFY(lines.value(lines.size() - 2) == QStringLiteral("SND[") + hex + QStringLiteral("]"));
+    QCOMPARE(f.window->lblCount->text(), QStringLiteral("1"));
+}
+
+void TestPayloadExtremes::datagramSizes_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::newRow("empty") << 0;
+    QTest::newRow("largest") << kLargestDatagram;
+}
+
+// Sent by the client (when it can be typed), answered to it, and sent to the receiver.
+void TestPayloadExtremes::datagramSizes()
+{
+    QFETCH(int, size);
+    const QByteArray payload = Pattern(size);
+    const QString shown = QStringLiteral("RCV[") + Hex(payload) + QStringLiteral("]");
+    UdpPeer peer;
+    WindowFixture f(QStringLiteral("udp"));
+    QVERIFY(ConnectClient(f, peer.port()));
+    const quint16 receiverPort = OpenReceiver(f);
+
+    // An empty payload cannot be typed, so the client sends one byte for the peer to answer.
+    const QByteArray sent = size > 0 ? payload : QByteArray("\x01");
+    f.window->Text1->setText(Hex(sent));
+    f.window->cmdOneShot->click();
+    QTRY_COMPARE(peer.datagrams().size(), 1);
+    QVERIFY(peer.datagrams().at(0).data() == sent);
+    peer.replyToLatest(payload);
+    QTRY_VERIFY(f.list1().constLast().startsWith(QStringLiteral("RCV[")));
+    QVERIFY(f.list1().constLast() == shown);
+
+    peer.sendTo(receiverPort, payload);
+    QTRY_COMPARE(f.list2().size(), 1);
+    QVERIFY(f.list2().at(0) == shown);
+}
+
+void TestPayloadExtremes::tooLargeDatagramIsReported()
+{
+    UdpPeer peer;
+    WindowFixture f(QStringLiteral("udp"));
+    ClientLink& client = f.window->Client();
+    QVERIFY(ConnectClient(f, peer.port()));
+    f.window->Text1->setText(Hex(Pattern(kLargestDatagram + 1)));
+    f.window->cmdOneShot->click();
+    const QString failure = f.list1().constLast();
+    QVERIFY2(failure.startsWith(QStringLiteral("Send Err: ")), qPrintable(failure.left(80)));
+    QCOMPARE(client.Connected, 0);
+    QCOMPARE(f.window->lblCount->text(), QString());
+
+    // The link is set up again and the next frame that fits goes out.
+    Ticks(client, 5);
+    QCOMPARE(client.Connected, 1);
+    f.window->Text1->setText(QStringLiteral("4F4B"));
+    f.window->cmdOneShot->click();
+    QTRY_COMPARE(peer.datagrams().size(), 1);
+    QCOMPARE(peer.datagrams().at(0).data(), QByteArray("OK"));
+}
+
+// One line of 256 characters between the brackets; the log gets it in the code page, every byte
+// that is a character by itself as that same byte.
+void TestPayloadExtremes::everyByteValueAsCharacters()
+{
+    QByteArray everyByte(256, Qt::Uninitialized);
+    for (int i = 0; i < 256; ++i)
+        everyByte[i] = char(i);
+    UdpPeer peer;
+    WindowFixture f(QStringLiteral("udp"));
+    f.window->Option2->setChecked(true);
+    peer.sendTo(OpenReceiver(f), everyByte);
+    QTRY_COMPARE(f.list2().size(), 1);
+    const QString line = f.list2().at(0);
+    QCOMPARE(line.size(), 4 + 256 + 1);
+    QVERIFY(line.startsWith(QStringLiteral("RCV[")) && line.endsWith(u']'));
+    const QString shown = line.mid(4, 256);
+    QCOMPARE(shown.at(0), QChar(0));
+    QCOMPARE(shown.at(0x0D), QChar(u'\r'));
+    QCOMPARE(shown.at(0x41), QChar(u'A'));
+    QCOMPARE(shown.at(0xB1), QChar(u'ｱ'));
+    QCOMPARE(shown.at(0x81), QChar(u'・')); // a lead byte by itself is no character
+
+    const QByteArray log = f.sandbox.bytes(QStringLiteral("24.LOG"));
+    QVERIFY(log.contains(everyByte.left(0x80)));
+    QVERIFY(log.contains(everyByte.mid(0xA1, 0xDF - 0xA1 + 1)));
+    const QStringList logged = f.sandbox.lines(QStringLiteral("24.LOG"));
+    QCOMPARE(logged.constLast().mid(40), line);
+}
+
+QTEST_MAIN(TestPayloadExtremes)
+#include "tst_payloadextremes.moc"
