@@ -60,9 +60,10 @@ void Receiver::Winsock2_ConnectionRequest(qint32 requestId)
 void Receiver::Winsock2_Close()
 {
     Report(QStringLiteral("Socket2 Close."));
-    const qint32 port = ListeningPort();
+    // Closed before the port is read, so a port text that cannot be used leaves the receiver
+    // closed rather than holding on to the finished connection.
     Winsock2.Close();
-    Winsock2.SetLocalPort(port);
+    Winsock2.SetLocalPort(ListeningPort());
     Winsock2.Listen();
 }
 

@@ -34,6 +34,8 @@ class TestOperatorFaults : public QObject {
 private slots:
     void receiverPortText_data();
     void receiverPortText();
+    void receiverPortTextAtReListen_data();
+    void receiverPortTextAtReListen();
     void reachableHostText_data();
     void reachableHostText();
     void unresolvableHost_data();
@@ -94,6 +96,39 @@ void TestOperatorFaults::receiverPortText()
     QTRY_COMPARE(f.list2().size(), 1);
     QVERIFY(f.list2().at(0).startsWith(mode.isEmpty() ? QStringLiteral("TCP/IP:requestID:")
                                                       : QStringLiteral("RCV[3F]")));
+}
+
+void TestOperatorFaults::receiverPortTextAtReListen_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shownPrefix");
+    QTest::newRow("taken by another program") << QString() << "Err:10048[";
+    QTest::newRow("beyond 32 bits") << "99999999999"
+                                    << "Err:6[";
+    QTest::newRow("negative") << "-1"
+                              << "Err:10022[";
+}
+
+// The peer leaves after the operator typed a port that cannot be used: the receiver says why and
+// stays closed.
+void TestOperatorFaults::receiverPortTextAtReListen()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, shownPrefix);
+    TcpPeer holder(QHostAddress::Any);
+    WindowFixture f;
+    const quint16 port = FreePort();
+    f.window->txtRcvPort->setText(QString::number(port));
+    f.window->cmdRcvOpen->click();
+    QTcpSocket visitor;
+    visitor.connectToHost(QHostAddress::LocalHost, port);
+    QTRY_COMPARE(f.list2().size(), 1);
+    f.window->txtRcvPort->setText(text.isEmpty() ? QString::number(holder.port()) : text);
+    visitor.disconnectFromHost();
+    QTRY_COMPARE(f.list2().size(), 3);
+    QCOMPARE(f.list2().at(1), QStringLiteral("Socket2 Close."));
+    QVERIFY2(f.list2().at(2).startsWith(shownPrefix), qPrintable(f.list2().at(2)));
+    QCOMPARE(f.window->Winsock2().State(), int(Winsock::sckClosed));
 }
 
 void TestOperatorFaults::reachableHostText_data()
