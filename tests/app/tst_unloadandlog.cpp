@@ -13,16 +13,6 @@
 #include <QTimer>
 #include <QtTest>
 
-namespace {
-
-void Ticks(ClientLink& client, int count)
-{
-    for (int i = 0; i < count; ++i)
-        client.tmrCONNECT_Timer();
-}
-
-} // namespace
-
 class TestUnloadAndLog : public QObject {
     Q_OBJECT
 private slots:
@@ -58,7 +48,7 @@ void TestUnloadAndLog::unwritableLog()
     f.window->txtIP->setText(QStringLiteral("127.0.0.1"));
     f.window->txtPortNo->setText(QString::number(FreePort()));
     client.cmdOneShot_Click();
-    Ticks(client, 5);
+    f.ticks(5);
     QTRY_COMPARE(f.list1().size(), 2);
     QCOMPARE(f.list1().at(1), QStringLiteral("Error Event Occured."));
     f.window->txtRCVPORTSEND->setText(QStringLiteral("hello"));
@@ -90,12 +80,8 @@ void TestUnloadAndLog::closedWhileTheSendButtonWaits()
     frmUDP& window = *f.window;
     window.show();
     ClientLink& client = window.Client();
-    window.txtPortNo->setText(QString::number(peer.port()));
-    client.cmdOneShot_Click();
-    Ticks(client, 5);
-    QTRY_COMPARE(client.Connected, 1);
-    window.txtRcvPort->setText(QString::number(FreePort()));
-    window.cmdRcvOpen->click();
+    QVERIFY(f.connectClient(peer.port()));
+    f.openReceiver();
     QVERIFY(window.Winsock2().State() != Winsock::sckClosed);
 
     // A completion still owed keeps the press waiting; the window is closed meanwhile. Only

@@ -5,18 +5,11 @@
 #include "support/peers.h"
 #include "support/windowfixture.h"
 
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
 
 namespace {
-
-void Ticks(ClientLink& client, int count)
-{
-    for (int i = 0; i < count; ++i)
-        client.tmrCONNECT_Timer();
-}
 
 bool PortIsFree(quint16 port)
 {
@@ -162,7 +155,7 @@ void TestOperatorFaults::reachableHostText()
     f.window->txtIP->setText(host);
     f.window->txtPortNo->setText(QString::number(port));
     client.cmdOneShot_Click();
-    Ticks(client, 5);
+    f.ticks(5);
     QCOMPARE(f.list1().value(0),
              QStringLiteral("Start Connect:IP:%1 Port#:%2: ").arg(host.trimmed()).arg(port));
     QTRY_COMPARE(client.Connected, 1);
@@ -192,7 +185,7 @@ void TestOperatorFaults::unresolvableHost()
     const QString start = QStringLiteral("Start Connect:IP:no-such-host.invalid Port#:50000: ");
     f.window->txtIP->setText(QStringLiteral("no-such-host.invalid"));
     client.cmdOneShot_Click();
-    Ticks(client, 5);
+    f.ticks(5);
     QCOMPARE(f.list1(), QStringList{start});
     if (mode.isEmpty()) {
         QTRY_COMPARE(f.list1().value(1), QStringLiteral("Error Event Occured."));
@@ -206,7 +199,7 @@ void TestOperatorFaults::unresolvableHost()
         QVERIFY(f.list1().value(4).startsWith(QStringLiteral("Send Err: ")));
         QCOMPARE(client.Connected, 0);
     }
-    Ticks(client, 5);
+    f.ticks(5);
     QCOMPARE(f.list1().constLast(), start);
     QVERIFY(f.window->cmdOneShot->isEnabled());
 }

@@ -1,7 +1,6 @@
 // Payloads at the edges: a megabyte typed as hexadecimal, the largest and the empty datagram, and
 // every byte value shown as characters.
 #include "net/clientlink.h"
-#include "net/receiver.h"
 #include "support/peers.h"
 #include "support/windowfixture.h"
 
@@ -16,12 +15,6 @@ namespace {
 // The largest UDP payload that fits in one IPv4 datagram.
 constexpr int kLargestDatagram = 65507;
 
-void Ticks(ClientLink& client, int count)
-{
-    for (int i = 0; i < count; ++i)
-        client.tmrCONNECT_Timer();
-}
-
 QByteArray Pattern(int size)
 {
     QByteArray bytes(size, Qt::Uninitialized);
@@ -33,25 +26,6 @@ QByteArray Pattern(int size)
 QString Hex(const QByteArray& bytes)
 {
     return QString::fromLatin1(bytes.toHex().toUpper());
-}
-
-// Arms the client towards 127.0.0.1:port and waits until the link is up.
-bool ConnectClient(WindowFixture& f, quint16 port)
-{
-    f.window->txtIP->setText(QStringLiteral("127.0.0.1"));
-    f.window->txtPortNo->setText(QString::number(port));
-    ClientLink& client = f.window->Client();
-    client.cmdOneShot_Click();
-    Ticks(client, 5);
-    return QTest::qWaitFor([&] { return client.Connected == 1; }, 5000);
-}
-
-quint16 OpenReceiver(WindowFixture& f)
-{
-    const quint16 port = FreePort();
-    f.window->txtRcvPort->setText(QString::number(port));
-    f.window->cmdRcvOpen->click();
-    return port;
 }
 
 } // namespace
@@ -70,7 +44,7 @@ void TestPayloadExtremes::megabytePayloadGoesOutWholeAndCountsOnce()
 {
     TcpPeer peer;
     WindowFixture f;
-    QVERIFY(ConnectClient(f, peer.port()));
+    QVERIFY(f.connectClient(peer.port()));
     const QByteArray payload = Pattern(1024 * 1024);
     const QString hex = Hex(payload);
     f.window->Text1->setText(hex);
@@ -101,8 +75,8 @@ void TestPayloadExtremes::datagramSizes()
     const QString shown = QStringLiteral("RCV[") + Hex(payload) + QStringLiteral("]");
     UdpPeer peer;
     WindowFixture f(QStringLiteral("udp"));
-    QVERIFY(ConnectClient(f, peer.port()));
-    const quint16 receiverPort = OpenReceiver(f);
+    QVERIFY(f.connectClient(peer.port()));
+    const quint16 receiverPort = f.openReceiver();
 
     // An empty payload cannot be typed, so the client sends one byte for the peer to answer.
     const QByteArray sent = size > 0 ? payload : QByteArray("\x01");
@@ -124,7 +98,7 @@ void TestPayloadExtremes::tooLargeDatagramIsReported()
     UdpPeer peer;
     WindowFixture f(QStringLiteral("udp"));
     ClientLink& client = f.window->Client();
-    QVERIFY(ConnectClient(f, peer.port()));
+    QVERIFY(f.connectClient(peer.port()));
     f.window->Text1->setText(Hex(Pattern(kLargestDatagram + 1)));
     f.window->cmdOneShot->click();
     const QString failure = f.list1().constLast();
@@ -133,7 +107,7 @@ void TestPayloadExtremes::tooLargeDatagramIsReported()
     QCOMPARE(f.window->lblCount->text(), QString());
 
     // The link is set up again and the next frame that fits goes out.
-    Ticks(client, 5);
+    f.ticks(5);
     QCOMPARE(client.Connected, 1);
     f.window->Text1->setText(QStringLiteral("4F4B"));
     f.window->cmdOneShot->click();
@@ -151,7 +125,7 @@ void TestPayloadExtremes::everyByteValueAsCharacters()
     UdpPeer peer;
     WindowFixture f(QStringLiteral("udp"));
     f.window->Option2->setChecked(true);
-    peer.sendTo(OpenReceiver(f), everyByte);
+    peer.sendTo(f.openReceiver(), everyByte);
     QTRY_COMPARE(f.list2().size(), 1);
     const QString line = f.list2().at(0);
     QCOMPARE(line.size(), 4 + 256 + 1);

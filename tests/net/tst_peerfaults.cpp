@@ -1,12 +1,10 @@
 // What peers can do to the window: reset a connection in mid-stream on either socket, or flood
 // the receiver while the operator sends. Each time the window shows it and goes on.
 #include "net/clientlink.h"
-#include "net/receiver.h"
 #include "support/peers.h"
 #include "support/windowfixture.h"
 
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
 
@@ -14,31 +12,6 @@ namespace {
 
 const QString kSocketClose = QStringLiteral("Socket Close.");
 const QString kSocket2Close = QStringLiteral("Socket2 Close.");
-
-void Ticks(ClientLink& client, int count)
-{
-    for (int i = 0; i < count; ++i)
-        client.tmrCONNECT_Timer();
-}
-
-// Arms the client towards 127.0.0.1:port and waits until it reports the connection.
-bool ConnectClient(WindowFixture& f, quint16 port)
-{
-    f.window->txtIP->setText(QStringLiteral("127.0.0.1"));
-    f.window->txtPortNo->setText(QString::number(port));
-    ClientLink& client = f.window->Client();
-    client.cmdOneShot_Click();
-    Ticks(client, 5);
-    return QTest::qWaitFor([&] { return client.Connected == 1; }, 5000);
-}
-
-quint16 OpenReceiver(WindowFixture& f)
-{
-    const quint16 port = FreePort();
-    f.window->txtRcvPort->setText(QString::number(port));
-    f.window->cmdRcvOpen->click();
-    return port;
-}
 
 // Arrival lines only, none longer than 64 KB shown in hexadecimal.
 bool OnlyBoundedArrivals(const QStringList& lines)
@@ -75,7 +48,7 @@ void TestPeerFaults::clientLinkReset()
     QFETCH(bool, clientSending);
     TcpPeer peer;
     WindowFixture f;
-    QVERIFY(ConnectClient(f, peer.port()));
+    QVERIFY(f.connectClient(peer.port()));
     QTRY_COMPARE(peer.connectionCount(), 1);
     QTcpSocket* connection = peer.connection();
     ClientLink& client = f.window->Client();
@@ -98,7 +71,7 @@ void TestPeerFaults::clientLinkReset()
     QCOMPARE(f.list1().contains(QStringLiteral("Sended.")), false);
 
     const int before = f.list1().size();
-    Ticks(client, 5);
+    f.ticks(5);
     QTRY_COMPARE(f.list1().value(before + 1), QStringLiteral("Connected."));
     QTRY_COMPARE(peer.connectionCount(), 2);
 }
@@ -114,7 +87,7 @@ void TestPeerFaults::receiverReset()
 {
     QFETCH(bool, streamFirst);
     WindowFixture f;
-    const quint16 port = OpenReceiver(f);
+    const quint16 port = f.openReceiver();
     QTcpSocket first;
     first.connectToHost(QHostAddress::LocalHost, port);
     QTRY_COMPARE(first.state(), QAbstractSocket::ConnectedState);
@@ -151,8 +124,8 @@ void TestPeerFaults::floodOnTheReceiverWhileTheOperatorSends()
     WindowFixture f(mode);
     TcpPeer tcpPeer;
     UdpPeer udpPeer;
-    QVERIFY(ConnectClient(f, udp ? udpPeer.port() : tcpPeer.port()));
-    const quint16 port = OpenReceiver(f);
+    QVERIFY(f.connectClient(udp ? udpPeer.port() : tcpPeer.port()));
+    const quint16 port = f.openReceiver();
 
     Flooder flooder(udp, port);
     QTRY_VERIFY(f.list2().size() > 10);

@@ -38,6 +38,13 @@ public:
     QStringList list1() const { return Messages(window->List1); }
     QStringList list2() const { return Messages(window->List2); }
 
+    // Runs the connection supervision's timer handler `count` times.
+    void ticks(int count);
+    // Arms the client towards host:port, runs five ticks and waits (bounded) for the link.
+    bool connectClient(quint16 port, const QString& host = QStringLiteral("127.0.0.1"));
+    // Opens the receiver on a port that is free now and returns it.
+    quint16 openReceiver();
+
     LogSandbox sandbox;
     std::unique_ptr<frmUDP> window;
     int endCalls = 0;
