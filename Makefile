@@ -5,7 +5,7 @@ ARGS ?=
 PACKAGES := cmake make g++ qt6-base-dev fonts-ipafont-gothic
 JOBS := $(shell nproc)
 
-.PHONY: deps configure build run test fuzz clean
+.PHONY: deps configure build run test fuzz bench clean
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \
@@ -42,6 +42,12 @@ fuzz: deps
 	  build-fuzz/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 $$scratch fuzz/corpus/$$t 2>&1 | grep -E "stat::number_of_executed_units|ERROR|SUMMARY|Done" ; \
 	  status=$${PIPESTATUS[0]}; rm -rf $$scratch; [ $$status -eq 0 ] || exit $$status; \
 	done
+
+# Release build in its own folder; prints figures and asserts nothing.
+bench: deps
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DPEERTEST_BENCH=ON -DBUILD_TESTING=OFF
+	cmake --build build-bench -j $(JOBS)
+	cd build-bench && QT_QPA_PLATFORM=offscreen bench/peertest_bench
 
 clean:
 	rm -rf $(BUILD)
