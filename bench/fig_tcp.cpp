@@ -50,6 +50,7 @@ void TcpFloodFigures()
 
     QElapsedTimer clock;
     qint64 shown = 0;
+    qint64 lines = 0;
     std::vector<double> residentAfterClearing;
     QObject::connect(window.List1->model(), &QAbstractItemModel::rowsInserted,
                      [&](const QModelIndex&, int first, int last) {
@@ -60,6 +61,7 @@ void TcpFloodFigures()
                              if (!clock.isValid())
                                  clock.start();
                              shown += (line.size() - 20 - 5) / 2;
+                             ++lines;
                          }
                      });
     QObject::connect(window.List1->model(), &QAbstractItemModel::modelReset, [&] {
@@ -78,6 +80,7 @@ void TcpFloodFigures()
     pusher.waitForFinished(70000);
 
     PrintFigure(QStringLiteral("tcp, bytes shown"), double(shown), QStringLiteral("B"), 0);
+    PrintFigure(QStringLiteral("tcp, RCV lines"), double(lines), QStringLiteral("lines"), 0);
     PrintFigure(QStringLiteral("tcp, bytes logged"), double(LoggedBytes(folder.dayFile())),
                 QStringLiteral("B"), 0);
     PrintFigure(QStringLiteral("tcp, shown and logged"),

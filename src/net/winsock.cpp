@@ -259,7 +259,7 @@ void Winsock::SendData(const QString& text)
 
 QByteArray Winsock::GetData()
 {
-    return std::exchange(d->protocol == sckTCPProtocol ? d->received : d->datagram, {});
+    return d->protocol == sckTCPProtocol ? d->TakeReceived() : std::exchange(d->datagram, {});
 }
 
 void Winsock::Close()

@@ -41,6 +41,8 @@ public:
     void Listen();
     void Accept(qint32 requestId);
     void SendTcp(const QByteArray& data);
+    // What has arrived and not been taken; the socket's next part follows as a new arrival.
+    QByteArray TakeReceived();
 
     // UDP (winsockudp.cpp)
     void CloseUdp();
@@ -64,7 +66,9 @@ public:
     QList<QHostAddress> untriedAddresses;
     RaisedError lastConnectFailure{0, {}};
     QByteArray received;
+    qint64 bytesTaken = 0; // by GetData, over the control's life
     bool arrivalPosted = false;
+    bool closePending = false; // the peer has closed; announced after its last data
     qint64 bytesQueued = 0;
     qint64 bytesHandedOver = 0;
     std::deque<qint64> sendEnds; // bytesQueued at the end of each SendData call
@@ -92,6 +96,11 @@ private:
     void WireTcp(QTcpSocket* socket);
     void OnTcpError(QAbstractSocket::SocketError error);
     void ReadTcp();
+    void FillReceived();
+    void ScheduleArrival();
+    void DeliverArrivals();
+    void PeerClosed();
+    void PostCloseAfterData();
     void CompleteSends();
     void TakeRequests();
     void OfferRequest(qint32 requestId);

@@ -5,12 +5,18 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <limits>
+#include <utility>
 
 namespace
 {
 
 // Longest a closed connection may keep handing over what was sent before it goes.
 constexpr int kLingerMs = 30000;
+
+constexpr qint64 kMostBytesPerArrival = Winsock::kMostBytesPerArrival;
+// A fast peer's data comes a few arrivals per turn of the event loop, so showing it is not held
+// up by repainting the window after every arrival.
+constexpr int kArrivalsPerTurn = 8;
 
 void Retire(QTcpSocket* socket, QObject* owner)
 {
@@ -50,6 +56,7 @@ void Winsock::Impl::CloseTcp()
     waitingRequests.clear();
     untriedAddresses.clear();
     received.clear();
+    closePending = false;
     bytesQueued = 0;
     bytesHandedOver = 0;
     sendEnds.clear();
@@ -83,6 +90,7 @@ void Winsock::Impl::TryNextAddress()
 
 void Winsock::Impl::WireTcp(QTcpSocket* socket)
 {
+    socket->setReadBufferSize(kArrivalsPerTurn * kMostBytesPerArrival);
     QObject::connect(socket, &QAbstractSocket::connected, q, [this] {
         state = sckConnected;
         Post([this] { emit q->ConnectEvent(); });
@@ -97,9 +105,24 @@ void Winsock::Impl::WireTcp(QTcpSocket* socket)
     QObject::connect(socket, &QAbstractSocket::disconnected, q, [this] {
         if (state != sckConnected)
             return;
-        state = sckClosing;
-        Post([this] { emit q->CloseEvent(); });
+        PeerClosed();
     });
+}
+
+void Winsock::Impl::PeerClosed()
+{
+    state = sckClosing;
+    closePending = true;
+    PostCloseAfterData();
+}
+
+// The peer's close is announced once all it sent before has been.
+void Winsock::Impl::PostCloseAfterData()
+{
+    if (!closePending || arrivalPosted || (tcp && tcp->bytesAvailable() > 0))
+        return;
+    closePending = false;
+    Post([this] { emit q->CloseEvent(); });
 }
 
 void Winsock::Impl::OnTcpError(QAbstractSocket::SocketError error)
@@ -120,15 +143,49 @@ void Winsock::Impl::OnTcpError(QAbstractSocket::SocketError error)
 
 void Winsock::Impl::ReadTcp()
 {
-    received += tcp->readAll();
+    FillReceived();
+    ScheduleArrival();
+}
+
+void Winsock::Impl::FillReceived()
+{
+    const qint64 room = kMostBytesPerArrival - received.size();
+    if (tcp && room > 0)
+        received += tcp->read(room);
+}
+
+void Winsock::Impl::ScheduleArrival()
+{
     if (arrivalPosted || received.isEmpty())
         return;
     arrivalPosted = true;
     Post([this] {
         arrivalPosted = false;
-        if (!received.isEmpty())
-            emit q->DataArrival(received.size());
+        DeliverArrivals();
     });
+}
+
+void Winsock::Impl::DeliverArrivals()
+{
+    const quint64 current = session;
+    for (int n = 0; n < kArrivalsPerTurn && !received.isEmpty(); ++n) {
+        const qint64 takenBefore = bytesTaken;
+        Guarded([&] { emit q->DataArrival(received.size()); });
+        if (session != current)
+            return; // the handler closed the control
+        if (bytesTaken == takenBefore)
+            break; // left for a later GetData, which hands over what follows as well
+    }
+    PostCloseAfterData();
+}
+
+QByteArray Winsock::Impl::TakeReceived()
+{
+    QByteArray taken = std::exchange(received, {});
+    bytesTaken += taken.size();
+    FillReceived();
+    ScheduleArrival();
+    return taken;
 }
 
 void Winsock::Impl::CompleteSends()
@@ -205,8 +262,6 @@ void Winsock::Impl::Accept(qint32 requestId)
     WireTcp(tcp);
     state = sckConnected;
     ReadTcp(); // what the peer sent before it was accepted
-    if (tcp->state() != QAbstractSocket::ConnectedState) {
-        state = sckClosing;
-        Post([this] { emit q->CloseEvent(); });
-    }
+    if (tcp->state() != QAbstractSocket::ConnectedState)
+        PeerClosed();
 }

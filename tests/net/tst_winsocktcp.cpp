@@ -4,6 +4,7 @@
 
 #include <QTcpServer>
 #include <QTest>
+#include <algorithm>
 #include <memory>
 
 namespace
@@ -39,6 +40,7 @@ private slots:
     void refusedConnectionGivesOneErrorEvent_data();
     void refusedConnectionGivesOneErrorEvent();
     void peerCloseComesAfterItsData();
+    void floodComesInBoundedArrivalsBeforeTheClose();
     void everySendCompletesOnceAndTextGoesOutInTheCodePage();
     void largeSendArrivesWholeWithOneCompletion();
     void closeRightAfterConnectSilencesIt();
@@ -130,6 +132,32 @@ void TestWinsockTcp::peerCloseComesAfterItsData()
         QCOMPARE(error.number(), ErrorNumber::NotConnected);
     }
     QCOMPARE(link.events.errors.count(), 0);
+}
+
+void TestWinsockTcp::floodComesInBoundedArrivalsBeforeTheClose()
+{
+    Link link;
+    QVERIFY(link.peer);
+    QByteArray sent(1 << 20, Qt::Uninitialized);
+    for (int i = 0; i < sent.size(); ++i)
+        sent[i] = char(i * 7 + i / 4093);
+    QByteArray taken;
+    qint64 largest = 0;
+    qint64 takenAtClose = -1;
+    connect(&link.socket, &Winsock::DataArrival, this, [&] {
+        const QByteArray piece = link.socket.GetData();
+        largest = std::max(largest, qint64(piece.size()));
+        taken += piece;
+    });
+    connect(&link.socket, &Winsock::CloseEvent, this, [&] { takenAtClose = taken.size(); });
+    link.peer->write(sent);
+    link.peer->disconnectFromHost();
+
+    QVERIFY(link.events.closed.wait(10000));
+    QCOMPARE(takenAtClose, qint64(sent.size()));
+    QVERIFY(taken == sent);
+    QVERIFY(largest <= Winsock::kMostBytesPerArrival);
+    QCOMPARE(link.events.closed.count(), 1);
 }
 
 void TestWinsockTcp::everySendCompletesOnceAndTextGoesOutInTheCodePage()
