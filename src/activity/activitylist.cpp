@@ -77,13 +77,18 @@ private:
             shown.textElideMode == Qt::ElideRight || shown.textElideMode == Qt::ElideNone;
         const qsizetype keep = qMax(shown.rect.width(), 1);
         if (!cutAtRowEnd || shown.features.testFlag(QStyleOptionViewItem::WrapText) ||
-            shown.text.size() <= keep)
+            shown.text.size() <= keep || HasLineBreak(shown.text))
             return;
         const QString head = shown.text.left(keep);
-        // A line break would start a second line, which is laid out differently.
-        if (!head.contains(QLatin1Char('\n')) &&
-            shown.fontMetrics.horizontalAdvance(head) > shown.rect.width())
+        if (shown.fontMetrics.horizontalAdvance(head) > shown.rect.width())
             shown.text = head;
+    }
+
+    // Text with more than one line is placed as a block, so every line of it counts.
+    static bool HasLineBreak(const QString& text)
+    {
+        return text.contains(QLatin1Char('\n')) || text.contains(QChar::LineSeparator) ||
+               text.contains(QChar::ParagraphSeparator);
     }
 
     int extent_ = 0;
