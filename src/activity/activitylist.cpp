@@ -75,7 +75,9 @@ private:
     {
         const bool cutAtRowEnd =
             shown.textElideMode == Qt::ElideRight || shown.textElideMode == Qt::ElideNone;
-        const qsizetype keep = qMax(shown.rect.width(), 1);
+        // Twice as many characters as average ones fill the row; the measure below makes sure.
+        const int averageWidth = qMax(shown.fontMetrics.averageCharWidth(), 1);
+        const qsizetype keep = 2 * (shown.rect.width() / averageWidth + 1);
         if (!cutAtRowEnd || shown.features.testFlag(QStyleOptionViewItem::WrapText) ||
             shown.text.size() <= keep || HasLineBreak(shown.text))
             return;

@@ -169,6 +169,7 @@ void TestActivityList::longLinePaintsAsIfWhole_data()
     QTest::addColumn<QString>("line");
     QTest::newRow("hex digits") << QString(20000, 'A');
     QTest::newRow("wide characters") << QString(20000, QChar(0x30C6));
+    QTest::newRow("narrow characters") << QString(20000, '.');
     QTest::newRow("zero-width characters first") << QString(3000, QChar(0x200B)) + "tail";
     QTest::newRow("line break far in") << QString(1500, 'x') + "\r\n" + QString(1500, 'y');
     QTest::newRow("carriage return far in") << QString(1500, 'x') + "\r" + QString(1500, 'y');
