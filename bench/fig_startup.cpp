@@ -38,13 +38,13 @@ bool Accepts(quint16 port)
     return connected;
 }
 
-double TimeToShownMs(const QString& program)
+double TimeToShownMs(const QString& program, const QStringList& extra = {})
 {
     const quint16 port = FreeTcpPort();
     QProcess process;
     QElapsedTimer clock;
     clock.start();
-    process.start(program, {QString::number(port)});
+    process.start(program, QStringList{QString::number(port)} + extra);
     while (!Accepts(port) && clock.elapsed() < 20000)
         QThread::usleep(100);
     const double ms = clock.nsecsElapsed() / 1e6;
@@ -72,18 +72,26 @@ void StartUpFigures()
     const QString bare = CopyInto(bareDir, QStringLiteral(BENCH_BAREWINDOW));
     std::vector<double> peertestMs;
     std::vector<double> bareMs;
+    std::vector<double> bareTextMs;
     for (int run = 0; run < kWarmUps + kRuns; ++run) {
         const double p = TimeToShownMs(peertest);
         const double b = TimeToShownMs(bare);
+        const double t = TimeToShownMs(bare, {QStringLiteral("text")});
         if (run >= kWarmUps) {
             peertestMs.push_back(p);
             bareMs.push_back(b);
+            bareTextMs.push_back(t);
         }
     }
     const double p = Median(peertestMs);
     const double b = Median(bareMs);
+    const double t = Median(bareTextMs);
     PrintFigure(QStringLiteral("start-up to window shown, peertest"), p, QStringLiteral("ms"), 1);
     PrintFigure(QStringLiteral("start-up to window shown, bare Qt window"), b, QStringLiteral("ms"),
                 1);
     PrintFigure(QStringLiteral("start-up, ratio"), p / b, QStringLiteral("x"));
+    PrintFigure(QStringLiteral("start-up to window shown, bare Qt window with a line of text"), t,
+                QStringLiteral("ms"), 1);
+    PrintFigure(QStringLiteral("start-up, ratio to the window with text"), p / t,
+                QStringLiteral("x"));
 }
