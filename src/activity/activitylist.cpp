@@ -140,8 +140,6 @@ void ActivityListWidget::currentChanged(const QModelIndex& current, const QModel
         QListWidget::currentChanged(current, previous);
         return;
     }
-    if (!catchUpPosted_)
-        previousCurrent_ = previous;
     PostCatchUp();
 }
 
@@ -164,9 +162,11 @@ void ActivityListWidget::PostCatchUp()
         this, [this] { CatchUp(); }, Qt::QueuedConnection);
 }
 
+// The lines are not editable, so the line that was current has no editor to close; the whole
+// viewport is repainted for the rows whose selection changed.
 void ActivityListWidget::CatchUp()
 {
     catchUpPosted_ = false;
-    QListWidget::currentChanged(currentIndex(), previousCurrent_);
+    QListWidget::currentChanged(currentIndex(), QModelIndex());
     viewport()->update();
 }

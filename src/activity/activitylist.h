@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QListWidget>
-#include <QPersistentModelIndex>
 #include <QString>
 
 // Lists holding more lines than this are emptied, in one go, before the next line is added.
@@ -39,5 +38,4 @@ private:
     void CatchUp();
 
     bool catchUpPosted_ = false;
-    QPersistentModelIndex previousCurrent_;
 };
