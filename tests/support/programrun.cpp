@@ -46,8 +46,12 @@ bool ProgramRun::waitUntilLoaded()
 
 bool ProgramRun::stop(int signalNumber)
 {
-    ::kill(pid_t(process_.processId()), signalNumber);
-    return process_.waitForFinished(10000) && process_.exitCode() == 0;
+    // No process means no id (0), and signalling 0 would reach this whole process group.
+    const qint64 id = process_.processId();
+    if (id <= 0 || ::kill(pid_t(id), signalNumber) != 0)
+        return false;
+    return process_.waitForFinished(10000) && process_.exitStatus() == QProcess::NormalExit &&
+           process_.exitCode() == 0;
 }
 
 QString ProgramRun::dayFileName(const QDate& date) const
