@@ -5,7 +5,7 @@ ARGS ?=
 PACKAGES := cmake make g++ qt6-base-dev fonts-ipafont-gothic
 JOBS := $(shell nproc)
 
-.PHONY: deps configure build run test test-sanitize fuzz clean
+.PHONY: deps configure build run test test-sanitize fuzz bench clean
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \
@@ -59,5 +59,11 @@ fuzz: deps
 	  rm -rf $$scratch $$scratch.log; [ $$status -eq 0 ] || exit $$status; \
 	done
 
+# Release build in its own folder; prints figures and asserts nothing.
+bench: deps
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DPEERTEST_BENCH=ON -DBUILD_TESTING=OFF
+	cmake --build build-bench -j $(JOBS)
+	cd build-bench && QT_QPA_PLATFORM=offscreen bench/peertest_bench
+
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) build-fuzz
+	rm -rf $(BUILD) $(SANITIZE_BUILD) build-fuzz build-bench

@@ -4,6 +4,8 @@
 #include "log/log1month.h"
 #include "log/zemfmt.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QFontMetricsF>
 #include <QListWidget>
 #include <QStyledItemDelegate>
@@ -25,6 +27,11 @@ int ExtentForFont(const QFont& font)
     return measuredWidth;
 }
 
+const QStyle* StyleOf(const QStyleOptionViewItem& option)
+{
+    return option.widget ? option.widget->style() : QApplication::style();
+}
+
 // Gives every row the same width, the scroll extent, so the view's horizontal range is that
 // extent. With uniform item sizes the view asks only one row, keeping an append independent of
 // the number of lines.
@@ -40,12 +47,52 @@ public:
         emit sizeHintChanged(anyRow);
     }
 
+    // One line of text high, whatever the line holds: measuring a received block of megabytes
+    // only to learn the height of one text line would cost more than everything else.
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
-        return QSize(extent_, QStyledItemDelegate::sizeHint(option, index).height());
+        QStyleOptionViewItem sample = option;
+        initStyleOption(&sample, index);
+        sample.text = QStringLiteral("0");
+        const QSize size = StyleOf(option)->sizeFromContents(QStyle::CT_ItemViewItem, &sample,
+                                                             QSize(), sample.widget);
+        return QSize(extent_, size.height());
+    }
+
+    // A line wider than its row is cut off at the row's end; only so much of a long line is laid
+    // out as still overruns the row, which draws the same.
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override
+    {
+        QStyleOptionViewItem shown = option;
+        initStyleOption(&shown, index);
+        ShortenBeyondRow(shown);
+        StyleOf(option)->drawControl(QStyle::CE_ItemViewItem, &shown, painter, shown.widget);
     }
 
 private:
+    static void ShortenBeyondRow(QStyleOptionViewItem& shown)
+    {
+        const bool cutAtRowEnd =
+            shown.textElideMode == Qt::ElideRight || shown.textElideMode == Qt::ElideNone;
+        // Twice as many characters as average ones fill the row; the measure below makes sure.
+        const int averageWidth = qMax(shown.fontMetrics.averageCharWidth(), 1);
+        const qsizetype keep = 2 * (shown.rect.width() / averageWidth + 1);
+        if (!cutAtRowEnd || shown.features.testFlag(QStyleOptionViewItem::WrapText) ||
+            shown.text.size() <= keep || HasLineBreak(shown.text))
+            return;
+        const QString head = shown.text.left(keep);
+        if (shown.fontMetrics.horizontalAdvance(head) > shown.rect.width())
+            shown.text = head;
+    }
+
+    // Text with more than one line is placed as a block, so every line of it counts.
+    static bool HasLineBreak(const QString& text)
+    {
+        return text.contains(QLatin1Char('\n')) || text.contains(QChar::LineSeparator) ||
+               text.contains(QChar::ParagraphSeparator);
+    }
+
     int extent_ = 0;
 };
 
@@ -80,4 +127,46 @@ void SideScrollAddItem(QListWidget* list, const QString& line)
 int SideScrollExtent(const QListWidget* list)
 {
     return ExtentForFont(list->window()->font());
+}
+
+bool ActivityListWidget::FollowsAtOnce() const
+{
+    return !isVisible() || QAccessible::isActive();
+}
+
+void ActivityListWidget::currentChanged(const QModelIndex& current, const QModelIndex& previous)
+{
+    if (FollowsAtOnce()) {
+        QListWidget::currentChanged(current, previous);
+        return;
+    }
+    PostCatchUp();
+}
+
+void ActivityListWidget::selectionChanged(const QItemSelection& selected,
+                                          const QItemSelection& deselected)
+{
+    if (FollowsAtOnce()) {
+        QListWidget::selectionChanged(selected, deselected);
+        return;
+    }
+    PostCatchUp();
+}
+
+void ActivityListWidget::PostCatchUp()
+{
+    if (catchUpPosted_)
+        return;
+    catchUpPosted_ = true;
+    QMetaObject::invokeMethod(
+        this, [this] { CatchUp(); }, Qt::QueuedConnection);
+}
+
+// The lines are not editable, so the line that was current has no editor to close; the whole
+// viewport is repainted for the rows whose selection changed.
+void ActivityListWidget::CatchUp()
+{
+    catchUpPosted_ = false;
+    QListWidget::currentChanged(currentIndex(), QModelIndex());
+    viewport()->update();
 }

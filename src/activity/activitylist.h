@@ -1,8 +1,7 @@
 #pragma once
 
+#include <QListWidget>
 #include <QString>
-
-class QListWidget;
 
 // Lists holding more lines than this are emptied, in one go, before the next line is added.
 constexpr int kActivityListBound = 1000;
@@ -17,3 +16,26 @@ void SideScrollAddItem(QListWidget* list, const QString& line);
 
 // That width in pixels for the list's window font.
 int SideScrollExtent(const QListWidget* list);
+
+// A list for activity lines, which may come thousands a second, each selected as it is added.
+// The list's contents and selection change at once; the view catches up (scrolls the current
+// line into view and repaints) once per turn of the event loop rather than after every line,
+// which would lay the whole list out again each time.
+class ActivityListWidget : public QListWidget {
+    Q_OBJECT
+public:
+    using QListWidget::QListWidget;
+
+protected:
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void selectionChanged(const QItemSelection& selected,
+                          const QItemSelection& deselected) override;
+
+private:
+    // While hidden, or with assistive tools listening, the view follows every change itself.
+    bool FollowsAtOnce() const;
+    void PostCatchUp();
+    void CatchUp();
+
+    bool catchUpPosted_ = false;
+};

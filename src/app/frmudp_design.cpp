@@ -1,6 +1,7 @@
 // The window's controls with their design-time texts, fonts, colours, positions and tab order.
 #include "app/frmudp.h"
 
+#include "activity/activitylist.h"
 #include "app/trafficlight.h"
 
 #include <QGroupBox>
@@ -111,7 +112,7 @@ QLabel* NewLabel(QWidget* parent, const char* name, const QString& caption)
 
 QListWidget* NewList(QWidget* parent, const char* name)
 {
-    auto* list = NewControl<QListWidget>(parent, name);
+    auto* list = NewControl<ActivityListWidget>(parent, name);
     list->setFont(SmallFont());
     list->setToolTip(kListTip);
     return list;

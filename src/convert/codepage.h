@@ -17,3 +17,6 @@ int AnsiCodeOfChar(QChar c);
 
 // A whole text in the code page, one character at a time, '?' for what it cannot hold.
 QByteArray TextToAnsiBytes(const QString& text);
+
+// The same, followed by CR LF: one line of a text file.
+QByteArray TextToAnsiLine(const QString& text);

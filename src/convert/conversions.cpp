@@ -3,24 +3,27 @@
 #include "convert/codepage.h"
 #include "convert/numeric.h"
 
+#include <algorithm>
+
 namespace {
 
 const char kHexDigits[] = "0123456789ABCDEF";
 
-void AppendHexByte(QString& out, unsigned char byte)
+QChar* PutHexByte(QChar* out, unsigned char byte)
 {
-    out.append(QLatin1Char(kHexDigits[byte >> 4]));
-    out.append(QLatin1Char(kHexDigits[byte & 0x0F]));
+    *out++ = QLatin1Char(kHexDigits[byte >> 4]);
+    *out++ = QLatin1Char(kHexDigits[byte & 0x0F]);
+    return out;
 }
 
 } // namespace
 
 QString BytesToHex(const QByteArray& bytes)
 {
-    QString out;
-    out.reserve(bytes.size() * 2);
+    QString out(bytes.size() * 2, Qt::Uninitialized);
+    QChar* dest = out.data();
     for (char byte : bytes)
-        AppendHexByte(out, static_cast<unsigned char>(byte));
+        dest = PutHexByte(dest, static_cast<unsigned char>(byte));
     return out;
 }
 
@@ -35,10 +38,10 @@ QString BytesToText(const QByteArray& bytes)
 
 QString TextToHex(const QString& text)
 {
-    QString out;
-    out.reserve(text.size() * 2);
+    QString out(text.size() * 2, Qt::Uninitialized);
+    QChar* dest = out.data();
     for (QChar c : text)
-        AppendHexByte(out, static_cast<unsigned char>(AnsiCodeOfChar(c) & 0xFF));
+        dest = PutHexByte(dest, static_cast<unsigned char>(AnsiCodeOfChar(c) & 0xFF));
     return out;
 }
 
@@ -51,9 +54,14 @@ QByteArray HexToBytes(const QString& text)
 {
     const int count = HexByteCount(text);
     QByteArray bytes(count > 0 ? count : 0, Qt::Uninitialized);
+    char* dest = bytes.data();
+    // Each pair is read as the number "&H" + pair, without building that text.
+    char16_t piece[4] = {u'&', u'H'};
     for (int i = 0; i < count; ++i) {
-        const QString piece = QStringLiteral("&H") + text.mid(2 * i, 2);
-        bytes[i] = static_cast<char>(static_cast<int>(NumericValue(piece)));
+        const QStringView pair = QStringView(text).mid(2 * i, 2);
+        std::copy(pair.begin(), pair.end(), reinterpret_cast<QChar*>(piece + 2));
+        const double value = NumericValue(QStringView(piece, 2 + pair.size()));
+        *dest++ = static_cast<char>(static_cast<int>(value));
     }
     return bytes;
 }

@@ -6,15 +6,9 @@
 
 namespace {
 
-QString WithoutBlanks(const QString& text)
+bool IsBlank(QChar c)
 {
-    QString kept;
-    kept.reserve(text.size());
-    for (QChar c : text) {
-        if (c != u' ' && c != u'\t' && c != u'\n')
-            kept.append(c);
-    }
-    return kept;
+    return c == u' ' || c == u'\t' || c == u'\n';
 }
 
 bool IsDigit(QChar c)
@@ -33,67 +27,103 @@ int HexDigitValue(QChar c)
     return -1;
 }
 
-double ReadHex(const QString& s, int pos)
+// Walks the text the way the reader sees it: blanks, tabs and line feeds are not there. Reading
+// in place keeps the hot callers (a payload is read two digits at a time) free of copies.
+class Cursor {
+public:
+    explicit Cursor(QStringView text) : text_(text) { SkipBlanks(); }
+    bool AtEnd() const { return pos_ >= text_.size(); }
+    // The current character; NUL at the end.
+    QChar Peek() const { return AtEnd() ? QChar() : text_[pos_]; }
+    void Next()
+    {
+        ++pos_;
+        SkipBlanks();
+    }
+
+private:
+    void SkipBlanks()
+    {
+        while (pos_ < text_.size() && IsBlank(text_[pos_]))
+            ++pos_;
+    }
+
+    QStringView text_;
+    qsizetype pos_ = 0;
+};
+
+double ReadHex(Cursor& in)
 {
     double value = 0;
-    for (; pos < s.size(); ++pos) {
-        const int digit = HexDigitValue(s.at(pos));
-        if (digit < 0)
-            break;
+    for (int digit = HexDigitValue(in.Peek()); digit >= 0; digit = HexDigitValue(in.Peek())) {
         value = value * 16 + digit;
+        in.Next();
     }
     return value;
 }
 
 // Copies the longest prefix shaped like [sign]digits[.digits][e[sign]digits] into plain ASCII,
 // so the standard library does the decimal conversion and its rounding.
-std::string DecimalPrefix(const QString& s)
+std::string DecimalPrefix(Cursor in)
 {
     std::string out;
-    int pos = 0;
     auto take = [&](QChar c) {
         out.push_back(char(c.unicode()));
-        ++pos;
+        in.Next();
     };
     auto takeDigits = [&] {
         int count = 0;
-        while (pos < s.size() && IsDigit(s.at(pos))) {
-            take(s.at(pos));
+        while (IsDigit(in.Peek())) {
+            take(in.Peek());
             ++count;
         }
         return count;
     };
-    if (pos < s.size() && (s.at(pos) == u'+' || s.at(pos) == u'-'))
-        take(s.at(pos));
+    if (in.Peek() == u'+' || in.Peek() == u'-')
+        take(in.Peek());
     int mantissaDigits = takeDigits();
-    if (pos < s.size() && s.at(pos) == u'.') {
-        take(s.at(pos));
+    if (in.Peek() == u'.') {
+        take(in.Peek());
         mantissaDigits += takeDigits();
     }
     if (mantissaDigits == 0)
         return {};
-    if (pos < s.size() && (s.at(pos) == u'e' || s.at(pos) == u'E')) {
+    if (in.Peek() == u'e' || in.Peek() == u'E') {
         const std::string::size_type mark = out.size();
-        const int markPos = pos;
+        const Cursor markPos = in;
         take(QChar(u'e'));
-        if (pos < s.size() && (s.at(pos) == u'+' || s.at(pos) == u'-'))
-            take(s.at(pos));
+        if (in.Peek() == u'+' || in.Peek() == u'-')
+            take(in.Peek());
         if (takeDigits() == 0) {
             out.resize(mark);
-            pos = markPos;
+            in = markPos;
         }
     }
     return out;
 }
 
+// True (and the cursor past it) when the text starts with "&H" in either case.
+bool TakeHexPrefix(Cursor& in)
+{
+    if (in.Peek() != u'&')
+        return false;
+    Cursor after = in;
+    after.Next();
+    if (after.Peek() != u'H' && after.Peek() != u'h')
+        return false;
+    after.Next();
+    in = after;
+    return true;
+}
+
 } // namespace
 
-double NumericValue(const QString& text)
+double NumericValue(QStringView text)
 {
-    const QString s = WithoutBlanks(text);
-    if (s.startsWith(u"&H", Qt::CaseInsensitive))
-        return ReadHex(s, 2);
-    const std::string decimal = DecimalPrefix(s);
+    Cursor in(text);
+    if (TakeHexPrefix(in))
+        return ReadHex(in);
+    const std::string decimal = DecimalPrefix(in);
     if (decimal.empty())
         return 0;
     const double value = std::strtod(decimal.c_str(), nullptr);

@@ -1,17 +1,35 @@
 #include "log/clock.h"
 
+#include <limits>
+
 namespace {
+
 std::function<QDateTime()>& ClockOverride()
 {
     static std::function<QDateTime()> clock;
     return clock;
 }
+
+// Turning the system clock into local time costs about a microsecond, and it is read for every
+// line shown and logged; within one second nothing a reader looks at changes.
+QDateTime SystemNow()
+{
+    static qint64 second = std::numeric_limits<qint64>::min();
+    static QDateTime moment;
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    if (now != second) {
+        moment = QDateTime::fromSecsSinceEpoch(now);
+        second = now;
+    }
+    return moment;
+}
+
 } // namespace
 
 QDateTime Now()
 {
     const auto& clock = ClockOverride();
-    return clock ? clock() : QDateTime::currentDateTime();
+    return clock ? clock() : SystemNow();
 }
 
 void SetClock(std::function<QDateTime()> clock)

@@ -4,7 +4,9 @@
 #include "convert/numeric.h"
 #include "log/clock.h"
 
+#include <iterator>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -23,22 +25,91 @@ QString RegionalShortDate(const QDate& date)
     return date.toString(QStringLiteral("yyyy/MM/dd"));
 }
 
+// The stamp "MM-dd-yyyy HH:mm:ss" is written digit by digit: every shown and logged line carries
+// two of them, and the general date formatter costs more than the rest of a log line.
+constexpr qsizetype kDateLength = 10;
+constexpr qsizetype kTimeLength = 8;
+
+char16_t* PutDigits(char16_t* out, int value, int unit)
+{
+    for (; unit > 0; unit /= 10)
+        *out++ = char16_t(u'0' + value / unit % 10);
+    return out;
+}
+
+struct YearMonthDay {
+    int year = 0;
+    int month = 0;
+    int day = 0;
+};
+
+// Empty for what is left to the general formatter: an invalid moment, a year outside 0 to 9999.
+std::optional<YearMonthDay> PlainDate(const QDateTime& moment)
+{
+    if (!moment.isValid())
+        return std::nullopt;
+    YearMonthDay date;
+    moment.date().getDate(&date.year, &date.month, &date.day);
+    if (date.year < 0 || date.year > 9999)
+        return std::nullopt;
+    return date;
+}
+
+void PutDate(char16_t* out, const YearMonthDay& date)
+{
+    out = PutDigits(out, date.month, 10);
+    *out++ = u'-';
+    out = PutDigits(out, date.day, 10);
+    *out++ = u'-';
+    PutDigits(out, date.year, 1000);
+}
+
+void PutTime(char16_t* out, const QTime& time)
+{
+    out = PutDigits(out, time.hour(), 10);
+    *out++ = u':';
+    out = PutDigits(out, time.minute(), 10);
+    *out++ = u':';
+    PutDigits(out, time.second(), 10);
+}
+
 } // namespace
 
 QString FixedDateText(const QDateTime& moment)
 {
-    return moment.toString(QStringLiteral("MM-dd-yyyy"));
+    const std::optional<YearMonthDay> date = PlainDate(moment);
+    if (!date)
+        return moment.toString(QStringLiteral("MM-dd-yyyy"));
+    char16_t text[kDateLength];
+    PutDate(text, *date);
+    return QString(reinterpret_cast<const QChar*>(text), kDateLength);
 }
 
 QString FixedTimeText(const QDateTime& moment)
 {
-    return moment.toString(QStringLiteral("HH:mm:ss"));
+    if (!moment.isValid())
+        return moment.toString(QStringLiteral("HH:mm:ss"));
+    char16_t text[kTimeLength];
+    PutTime(text, moment.time());
+    return QString(reinterpret_cast<const QChar*>(text), kTimeLength);
 }
 
 QString StampedLine(const QString& text)
 {
     const QDateTime now = Now();
-    return FixedDateText(now) + QLatin1Char(' ') + FixedTimeText(now) + QLatin1Char(' ') + text;
+    const std::optional<YearMonthDay> date = PlainDate(now);
+    if (!date)
+        return FixedDateText(now) + QLatin1Char(' ') + FixedTimeText(now) + QLatin1Char(' ') + text;
+    char16_t stamp[kDateLength + 1 + kTimeLength + 1];
+    PutDate(stamp, *date);
+    stamp[kDateLength] = u' ';
+    PutTime(stamp + kDateLength + 1, now.time());
+    stamp[kDateLength + 1 + kTimeLength] = u' ';
+    QString line;
+    line.reserve(std::size(stamp) + text.size());
+    line.append(reinterpret_cast<const QChar*>(stamp), std::size(stamp));
+    line.append(text);
+    return line;
 }
 
 QString TodayYmd()

@@ -273,7 +273,7 @@ void Winsock::SendData(const QString& text)
 
 QByteArray Winsock::GetData()
 {
-    return d->protocol == sckTCPProtocol ? d->TakeTcpData() : std::exchange(d->datagram, {});
+    return d->protocol == sckTCPProtocol ? d->TakeReceived() : std::exchange(d->datagram, {});
 }
 
 void Winsock::Close()

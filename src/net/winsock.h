@@ -27,6 +27,10 @@ public:
         sckError = 9,
     };
 
+    // A peer that sends faster than its data is taken is slowed down by TCP itself rather than
+    // piling megabytes into memory and into single arrivals.
+    static constexpr qint64 kMostBytesPerArrival = 16 * 1024;
+
     explicit Winsock(QObject* parent = nullptr);
     ~Winsock() override;
 
@@ -49,6 +53,8 @@ public:
     void Accept(qint32 requestId);
     void SendData(const QByteArray& data);
     void SendData(const QString& text); // sent in the Windows-31J code page
+    // TCP: what has arrived and not been taken yet, at most kMostBytesPerArrival bytes; what the
+    // peer sent beyond that comes with the next DataArrival. UDP: the latest datagram.
     QByteArray GetData();
     // Never throws; afterwards State() is sckClosed.
     void Close();

@@ -41,8 +41,8 @@ public:
     void Listen();
     void Accept(qint32 requestId);
     void SendTcp(const QByteArray& data);
-    // What has arrived, handed over once; the next arrival is then read from what waits.
-    QByteArray TakeTcpData();
+    // What has arrived and not been taken; the socket's next part follows as a new arrival.
+    QByteArray TakeReceived();
 
     // UDP (winsockudp.cpp)
     void CloseUdp();
@@ -66,7 +66,9 @@ public:
     QList<QHostAddress> untriedAddresses;
     RaisedError lastConnectFailure{0, {}};
     QByteArray received;
+    qint64 bytesTaken = 0; // by GetData, over the control's life
     bool arrivalPosted = false;
+    bool closePending = false; // the peer has closed; announced after its last data
     qint64 bytesQueued = 0;
     qint64 bytesHandedOver = 0;
     std::deque<qint64> sendEnds; // bytesQueued at the end of each SendData call
@@ -93,8 +95,12 @@ private:
     void TryNextAddress();
     void WireTcp(QTcpSocket* socket);
     void OnTcpError(QAbstractSocket::SocketError error);
-    // Reads up to one arrival's worth (everything left, once the peer has gone) and announces it.
-    void ReadTcp(bool everything = false);
+    void ReadTcp();
+    void FillReceived();
+    void ScheduleArrival();
+    void DeliverArrivals();
+    void PeerClosed();
+    void PostCloseAfterData();
     void CompleteSends();
     void TakeRequests();
     void OfferRequest(qint32 requestId);

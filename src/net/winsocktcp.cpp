@@ -13,10 +13,10 @@ namespace
 // Longest a closed connection may keep handing over what was sent before it goes.
 constexpr int kLingerMs = 30000;
 
-// One arrival carries at most what one datagram can. The rest waits in the system, so a peer
-// that floods is slowed down by the connection instead of filling memory and the lists with
-// ever longer lines.
-constexpr qint64 kMostBytesPerArrival = 64 * 1024;
+constexpr qint64 kMostBytesPerArrival = Winsock::kMostBytesPerArrival;
+// A fast peer's data comes a few arrivals per turn of the event loop, so showing it is not held
+// up by repainting the window after every arrival.
+constexpr int kArrivalsPerTurn = 8;
 
 void Retire(QTcpSocket* socket, QObject* owner)
 {
@@ -56,6 +56,7 @@ void Winsock::Impl::CloseTcp()
     waitingRequests.clear();
     untriedAddresses.clear();
     received.clear();
+    closePending = false;
     bytesQueued = 0;
     bytesHandedOver = 0;
     sendEnds.clear();
@@ -89,7 +90,7 @@ void Winsock::Impl::TryNextAddress()
 
 void Winsock::Impl::WireTcp(QTcpSocket* socket)
 {
-    socket->setReadBufferSize(kMostBytesPerArrival);
+    socket->setReadBufferSize(kArrivalsPerTurn * kMostBytesPerArrival);
     QObject::connect(socket, &QAbstractSocket::connected, q, [this] {
         state = sckConnected;
         Post([this] { emit q->ConnectEvent(); });
@@ -104,10 +105,24 @@ void Winsock::Impl::WireTcp(QTcpSocket* socket)
     QObject::connect(socket, &QAbstractSocket::disconnected, q, [this] {
         if (state != sckConnected)
             return;
-        state = sckClosing;
-        ReadTcp(true); // what came before the close arrives before it
-        Post([this] { emit q->CloseEvent(); });
+        PeerClosed();
     });
+}
+
+void Winsock::Impl::PeerClosed()
+{
+    state = sckClosing;
+    closePending = true;
+    PostCloseAfterData();
+}
+
+// The peer's close is announced once all it sent before has been.
+void Winsock::Impl::PostCloseAfterData()
+{
+    if (!closePending || arrivalPosted || (tcp && tcp->bytesAvailable() > 0))
+        return;
+    closePending = false;
+    Post([this] { emit q->CloseEvent(); });
 }
 
 void Winsock::Impl::OnTcpError(QAbstractSocket::SocketError error)
@@ -126,28 +141,50 @@ void Winsock::Impl::OnTcpError(QAbstractSocket::SocketError error)
         Fail(SocketFailureOf(error));
 }
 
-void Winsock::Impl::ReadTcp(bool everything)
+void Winsock::Impl::ReadTcp()
 {
-    const qint64 room = everything ? tcp->bytesAvailable() : kMostBytesPerArrival - received.size();
-    const qsizetype before = received.size();
-    if (room > 0)
+    FillReceived();
+    ScheduleArrival();
+}
+
+void Winsock::Impl::FillReceived()
+{
+    const qint64 room = kMostBytesPerArrival - received.size();
+    if (tcp && room > 0)
         received += tcp->read(room);
-    // Only new bytes are announced; what a handler left unread waits for the next ones.
-    if (arrivalPosted || received.size() == before)
+}
+
+void Winsock::Impl::ScheduleArrival()
+{
+    if (arrivalPosted || received.isEmpty())
         return;
     arrivalPosted = true;
     Post([this] {
         arrivalPosted = false;
-        if (!received.isEmpty())
-            emit q->DataArrival(received.size());
+        DeliverArrivals();
     });
 }
 
-QByteArray Winsock::Impl::TakeTcpData()
+void Winsock::Impl::DeliverArrivals()
+{
+    const quint64 current = session;
+    for (int n = 0; n < kArrivalsPerTurn && !received.isEmpty(); ++n) {
+        const qint64 takenBefore = bytesTaken;
+        Guarded([&] { emit q->DataArrival(received.size()); });
+        if (session != current)
+            return; // the handler closed the control
+        if (bytesTaken == takenBefore)
+            break; // left for a later GetData, which hands over what follows as well
+    }
+    PostCloseAfterData();
+}
+
+QByteArray Winsock::Impl::TakeReceived()
 {
     QByteArray taken = std::exchange(received, {});
-    if (tcp)
-        ReadTcp();
+    bytesTaken += taken.size();
+    FillReceived();
+    ScheduleArrival();
     return taken;
 }
 
@@ -224,11 +261,7 @@ void Winsock::Impl::Accept(qint32 requestId)
     tcp = request;
     WireTcp(tcp);
     state = sckConnected;
-    // What the peer sent before it was accepted; all of it when the peer has already gone.
-    const bool gone = tcp->state() != QAbstractSocket::ConnectedState;
-    ReadTcp(gone);
-    if (gone) {
-        state = sckClosing;
-        Post([this] { emit q->CloseEvent(); });
-    }
+    ReadTcp(); // what the peer sent before it was accepted
+    if (tcp->state() != QAbstractSocket::ConnectedState)
+        PeerClosed();
 }

@@ -4,6 +4,7 @@
 #include <QNetworkDatagram>
 #include <QSignalBlocker>
 #include <QUdpSocket>
+#include <QVariant>
 #include <utility>
 
 namespace
@@ -14,7 +15,11 @@ namespace
 constexpr int kDatagramsPerTurn = 32;
 constexpr int kDatagramsPerRead = 256;
 // Beyond this many undelivered datagrams new ones are dropped, as a full receive buffer would.
-constexpr size_t kMostWaitingDatagrams = 1024;
+// A burst of small datagrams is taken in faster than each can be shown and logged; this much
+// (a few seconds at full speed, some megabytes) is held rather than lost.
+constexpr size_t kMostWaitingDatagrams = 65536;
+// Asked of the system for the same reason; it may grant less.
+constexpr int kReceiveBufferBytes = 4 << 20;
 
 // Without a handshake there is no telling which address a peer listens on; IPv4 is the one
 // peers bind most often.
@@ -56,6 +61,8 @@ void Winsock::Impl::OpenUdp(quint16 port)
         throw failure;
     }
     udp = socket;
+    udp->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption,
+                         QVariant(kReceiveBufferBytes));
     QObject::connect(udp, &QIODevice::readyRead, q, [this] { ReadDatagrams(); });
     QObject::connect(udp, &QAbstractSocket::errorOccurred, q,
                      [this](QAbstractSocket::SocketError error) { Fail(SocketFailureOf(error)); });

@@ -6,8 +6,11 @@
 #include <QFile>
 #include <QFontMetricsF>
 #include <QListWidget>
+#include <QPainter>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QSignalSpy>
+#include <QStyledItemDelegate>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -18,7 +21,8 @@ const QString kStampPattern = QStringLiteral(R"(\d\d-\d\d-\d{4} \d\d:\d\d:\d\d )
 
 // A shown window holding one narrow list, the way the main window holds its lists.
 struct ListWindow {
-    ListWindow()
+    explicit ListWindow(bool activityList = false)
+        : list(activityList ? new ActivityListWidget(&window) : new QListWidget(&window))
     {
         auto* layout = new QVBoxLayout(&window);
         layout->addWidget(list);
@@ -31,7 +35,7 @@ struct ListWindow {
         return bar->maximum() + bar->pageStep();
     }
     QWidget window;
-    QListWidget* list = new QListWidget(&window);
+    QListWidget* list;
 };
 
 int ExpectedExtent(const QFont& font)
@@ -49,6 +53,9 @@ private slots:
     void messageStampedOnceShownTwiceLogged();
     void listBoundClearsAtOnce_data();
     void listBoundClearsAtOnce();
+    void shownListBringsNewestLineIntoView();
+    void longLinePaintsAsIfWhole_data();
+    void longLinePaintsAsIfWhole();
     void unwritableLogStillShowsLines_data();
     void unwritableLogStillShowsLines();
     void scrollRangeIsFixedWidthOfSpaces_data();
@@ -103,18 +110,25 @@ void TestActivityList::listBoundClearsAtOnce_data()
 {
     QTest::addColumn<int>("linesBefore");
     QTest::addColumn<int>("linesAfter");
-    QTest::newRow("empty list") << 0 << 1;
-    QTest::newRow("999 lines") << 999 << 1000;
-    QTest::newRow("exactly the bound") << 1000 << 1001;
-    QTest::newRow("one over the bound") << 1001 << 1;
+    QTest::addColumn<bool>("shownActivityList");
+    for (const bool shown : {false, true}) {
+        const char* kind = shown ? "shown activity list, " : "";
+        QTest::addRow("%sempty list", kind) << 0 << 1 << shown;
+        QTest::addRow("%s999 lines", kind) << 999 << 1000 << shown;
+        QTest::addRow("%sexactly the bound", kind) << 1000 << 1001 << shown;
+        QTest::addRow("%sone over the bound", kind) << 1001 << 1 << shown;
+    }
 }
 
 void TestActivityList::listBoundClearsAtOnce()
 {
     QFETCH(int, linesBefore);
     QFETCH(int, linesAfter);
+    QFETCH(bool, shownActivityList);
     LogSandbox sandbox;
-    QListWidget list;
+    ListWindow view(shownActivityList);
+    view.window.setVisible(shownActivityList);
+    QListWidget& list = *view.list;
     for (int i = 0; i < linesBefore; ++i)
         list.addItem(QString::number(i));
     list.setCurrentRow(0);
@@ -124,9 +138,66 @@ void TestActivityList::listBoundClearsAtOnce()
     QCOMPARE(list.count(), linesAfter);
     QCOMPARE(list.currentRow(), linesAfter - 1);
     QVERIFY(list.currentItem()->isSelected());
+    QCOMPARE(list.selectedItems().size(), 1);
     QVERIFY(list.currentItem()->text().endsWith(" newest"));
     if (linesAfter > 1)
         QCOMPARE(list.item(0)->text(), "0");
+}
+
+// The view catches up with a burst of lines by itself; the list's own signals still come for
+// every line.
+void TestActivityList::shownListBringsNewestLineIntoView()
+{
+    LogSandbox sandbox;
+    ListWindow view(true);
+    QVERIFY(QTest::qWaitForWindowExposed(&view.window));
+    QSignalSpy currentRows(view.list, &QListWidget::currentRowChanged);
+    for (int i = 0; i < 300; ++i)
+        AddListMsg(view.list, QString::number(i));
+
+    QCOMPARE(view.list->currentRow(), 299);
+    QCOMPARE(currentRows.count(), 300);
+    const auto newestInView = [&] {
+        const QRect row = view.list->visualItemRect(view.list->item(299));
+        return row.top() >= 0 && row.bottom() < view.list->viewport()->height();
+    };
+    QTRY_VERIFY(newestInView());
+}
+
+void TestActivityList::longLinePaintsAsIfWhole_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::newRow("hex digits") << QString(20000, 'A');
+    QTest::newRow("wide characters") << QString(20000, QChar(0x30C6));
+    QTest::newRow("narrow characters") << QString(20000, '.');
+    QTest::newRow("zero-width characters first") << QString(3000, QChar(0x200B)) + "tail";
+    QTest::newRow("line break far in") << QString(1500, 'x') + "\r\n" + QString(1500, 'y');
+    QTest::newRow("carriage return far in") << QString(1500, 'x') + "\r" + QString(1500, 'y');
+    QTest::newRow("line separator far in")
+        << QString(1500, 'x') + QChar(QChar::LineSeparator) + QString(1500, 'y');
+}
+
+// A long line is laid out only as far as it can be seen; what is drawn must not change.
+void TestActivityList::longLinePaintsAsIfWhole()
+{
+    QFETCH(QString, line);
+    ListWindow view;
+    SideScrollAddItem(view.list, line);
+    QStyleOptionViewItem option;
+    option.initFrom(view.list->viewport());
+    option.widget = view.list;
+    option.rect = QRect(0, 0, 400, 20);
+    option.textElideMode = view.list->textElideMode();
+    const QModelIndex row = view.list->model()->index(0, 0);
+    auto paintedBy = [&](const QAbstractItemDelegate& delegate) {
+        QImage image(option.rect.size(), QImage::Format_ARGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        delegate.paint(&painter, option, row);
+        return image;
+    };
+    const QStyledItemDelegate whole;
+    QCOMPARE(paintedBy(*view.list->itemDelegate()), paintedBy(whole));
 }
 
 void TestActivityList::unwritableLogStillShowsLines_data()

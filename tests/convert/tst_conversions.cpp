@@ -16,6 +16,8 @@ private slots:
     void hexToBytes();
     void singleByteCharactersRoundTrip();
     void textToAnsiBytesMarksWhatCannotBeHeld();
+    void wholeTextEncodesAsItsCharacters_data();
+    void wholeTextEncodesAsItsCharacters();
     void trimSpacesKeepsOtherBlanks();
 };
 
@@ -135,6 +137,33 @@ void TestConversions::textToAnsiBytesMarksWhatCannotBeHeld()
              QByteArray("Tidewell\x81\x7C\x83\x65\x83\x58\x83\x67"));
     QCOMPARE(TextToAnsiBytes(QString::fromUtf8("a€b")), QByteArray("a?b"));
     QCOMPARE(TextToAnsiBytes(QString::fromUtf8("😀")), QByteArray("??"));
+}
+
+void TestConversions::wholeTextEncodesAsItsCharacters_data()
+{
+    QTest::addColumn<QString>("text");
+    QString ascii;
+    for (int c = 0; c < 128; ++c)
+        ascii.append(QChar(c));
+    QTest::newRow("every ASCII character") << ascii;
+    QTest::newRow("ASCII then double-byte") << ascii + QString::fromUtf8("テスト");
+    QTest::newRow("ASCII then unmappable") << ascii + QString::fromUtf8("€");
+    QTest::newRow("empty") << QString();
+}
+
+// Plain text takes a shortcut past the converter; it must give the converter's bytes.
+void TestConversions::wholeTextEncodesAsItsCharacters()
+{
+    QFETCH(QString, text);
+    QByteArray oneByOne;
+    for (QChar c : text) {
+        const int code = AnsiCodeOfChar(c);
+        if (code > 0xFF)
+            oneByOne.append(char(code >> 8));
+        oneByOne.append(char(code & 0xFF));
+    }
+    QCOMPARE(TextToAnsiBytes(text), oneByOne);
+    QCOMPARE(TextToAnsiLine(text), oneByOne + "\r\n");
 }
 
 void TestConversions::trimSpacesKeepsOtherBlanks()

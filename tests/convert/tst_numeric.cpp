@@ -42,6 +42,13 @@ void TestNumeric::value_data()
     QTest::newRow("hex without digits") << "&H" << 0.0;
     QTest::newRow("hex stops at non-digit") << "&H1G" << 1.0;
     QTest::newRow("ampersand alone") << "&" << 0.0;
+    QTest::newRow("blank between & and H") << "& H10" << 16.0;
+    QTest::newRow("ampersand then digits") << "&12" << 0.0;
+    QTest::newRow("blanks inside exponent") << "1 e - 2" << 0.01;
+    QTest::newRow("NUL stops") << QString::fromLatin1("1\0"
+                                                      "2",
+                                                      3)
+                               << 1.0;
     QTest::newRow("udp word") << "UDP 50000" << 0.0;
     QTest::newRow("full-width digit") << QString::fromUtf8("５") << 0.0;
     QTest::newRow("huge") << "99999999999" << 99999999999.0;

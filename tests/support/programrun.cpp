@@ -26,18 +26,30 @@ bool ProgramRun::start(const QStringList& arguments)
     const QString copy = dir_.filePath(QStringLiteral("peertest"));
     if (!QFile::copy(QStringLiteral(PEERTEST_BINARY), copy))
         return false;
+    linesBeforeStart_ = dayFileLines();
     process_.start(copy, arguments);
     return process_.waitForStarted(10000);
 }
 
 bool ProgramRun::waitUntilLoaded()
 {
-    return QTest::qWaitFor([this] { return !dayFileLines().isEmpty(); }, 10000);
+    // A day file left from earlier may be emptied or continued; either way the last line is
+    // this run's start line once the window has loaded.
+    return QTest::qWaitFor(
+        [this] {
+            const QStringList lines = dayFileLines();
+            return lines != linesBeforeStart_ && !lines.isEmpty() &&
+                   lines.constLast().mid(20).startsWith(QStringLiteral("Start "));
+        },
+        10000);
 }
 
-bool ProgramRun::stop()
+bool ProgramRun::stop(int signalNumber)
 {
-    process_.terminate();
+    // No process means no id (0), and signalling 0 would reach this whole process group.
+    const qint64 id = process_.processId();
+    if (id <= 0 || ::kill(pid_t(id), signalNumber) != 0)
+        return false;
     return process_.waitForFinished(10000) && process_.exitStatus() == QProcess::NormalExit &&
            process_.exitCode() == 0;
 }
@@ -64,9 +76,27 @@ QString LoggedMessage(const QString& line)
     return line.mid(40);
 }
 
+namespace {
+
+bool HasStamps(const QString& line, int count)
+{
+    static const QRegularExpression stamp(
+        QStringLiteral("\\G\\d\\d-\\d\\d-\\d{4} \\d\\d:\\d\\d:\\d\\d "));
+    for (int i = 0; i < count; ++i) {
+        if (!stamp.match(line, 20 * i).hasMatch())
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool IsLogLine(const QString& line, const QString& text)
+{
+    return HasStamps(line, 1) && line.mid(20) == text;
+}
+
 bool IsLoggedActivity(const QString& line, const QString& message)
 {
-    static const QRegularExpression stamps(
-        QStringLiteral("^(\\d\\d-\\d\\d-\\d{4} \\d\\d:\\d\\d:\\d\\d ){2}"));
-    return stamps.match(line).hasMatch() && LoggedMessage(line) == message;
+    return HasStamps(line, 2) && LoggedMessage(line) == message;
 }

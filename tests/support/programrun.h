@@ -4,6 +4,7 @@
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <csignal>
 
 // The built program, copied into a temporary folder and run headless from there, so its log
 // files land in that folder.
@@ -13,10 +14,11 @@ public:
     ~ProgramRun();
 
     bool start(const QStringList& arguments);
-    // Waits (bounded) until the window has loaded, i.e. the "Start " line is on disk.
+    // Waits (bounded) until the window has loaded, i.e. this run's "Start " line is on disk.
     bool waitUntilLoaded();
-    // Asks the program to close the ordinary way and waits for it to end.
-    bool stop();
+    // Asks the program to close the ordinary way (SIGTERM or SIGINT) and waits for it to end
+    // with exit code 0.
+    bool stop(int signalNumber = SIGTERM);
 
     QString folder() const { return dir_.path(); }
     QString dayFileName(const QDate& date = QDate::currentDate()) const;
@@ -27,9 +29,12 @@ public:
 private:
     QTemporaryDir dir_;
     QProcess process_;
+    QStringList linesBeforeStart_;
 };
 
 // The text of a log line after its two date and time stamps.
 QString LoggedMessage(const QString& line);
+// True when the line is "MM-dd-yyyy HH:mm:ss " and then `text` (the start and end lines).
+bool IsLogLine(const QString& line, const QString& text);
 // True when the line is "MM-dd-yyyy HH:mm:ss " twice and then `message`.
 bool IsLoggedActivity(const QString& line, const QString& message);

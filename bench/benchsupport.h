@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <functional>
+#include <vector>
+
+// One figure on its own line: "name: value unit".
+void PrintFigure(const QString& name, double value, const QString& unit, int decimals = 2);
+
+double Median(std::vector<double> values);
+
+// VmRSS of this process in MB.
+double ResidentMb();
+
+// Runs the event loop until `done` holds or the time is up; true when it holds.
+bool SpinUntil(const std::function<bool()>& done, int timeoutMs);
+
+// A throw-away program folder, so the window's day file lands there.
+class ScratchProgramFolder {
+public:
+    ScratchProgramFolder();
+    ~ScratchProgramFolder();
+    QString path() const { return dir_.path(); }
+    // Today's day file in this folder.
+    QString dayFile() const;
+
+private:
+    QTemporaryDir dir_;
+};
+
+// A 10 ms timer on this thread that keeps the longest gap between two of its ticks: how long
+// the event loop was kept from running anything else.
+class TickGapProbe : public QObject {
+public:
+    TickGapProbe();
+    void start();
+    void stop() { timer_.stop(); }
+    double longestGapMs() const { return longestNs_ / 1e6; }
+
+private:
+    QTimer timer_;
+    QElapsedTimer clock_;
+    qint64 lastNs_ = 0;
+    qint64 longestNs_ = 0;
+};

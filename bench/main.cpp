@@ -1,0 +1,24 @@
+// Prints the program's performance figures; a figure's name as argument runs that one only
+// (log, udp, tcp, startup, convert).
+#include "figures.h"
+
+#include <QApplication>
+#include <functional>
+#include <map>
+#include <string>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    const std::map<std::string, std::function<void()>> figures{{"log", LogLineFigures},
+                                                               {"udp", UdpFloodFigures},
+                                                               {"tcp", TcpFloodFigures},
+                                                               {"startup", StartUpFigures},
+                                                               {"convert", ConversionFigures}};
+    const char* order[] = {"log", "udp", "tcp", "startup", "convert"};
+    for (const char* name : order) {
+        if (argc < 2 || name == std::string(argv[1]))
+            figures.at(name)();
+    }
+    return 0;
+}
