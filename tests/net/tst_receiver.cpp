@@ -32,6 +32,18 @@ quint16 EvenFreePort()
     }
 }
 
+// Opens the receiver and lets one visitor in: its request shown, its socket connected.
+bool Admit(WindowFixture& f, std::unique_ptr<Visitor>& visitor)
+{
+    visitor = std::make_unique<Visitor>(f.openReceiver());
+    return QTest::qWaitFor(
+        [&] {
+            return f.list2().size() == 1 &&
+                   visitor->socket.state() == QAbstractSocket::ConnectedState;
+        },
+        5000);
+}
+
 QString RequestLinePrefix()
 {
     return QStringLiteral("TCP/IP:requestID:");
@@ -108,16 +120,12 @@ void TestReceiver::onePeerAtATimeThenListensAgainOnTheNewPort()
 void TestReceiver::arrivalsInHexAndCharacters()
 {
     WindowFixture f;
-    const quint16 port = FreePort();
-    f.window->txtRcvPort->setText(QString::number(port));
-    f.window->cmdRcvOpen->click();
-    Visitor visitor(port);
-    QTRY_COMPARE(f.list2().size(), 1);
-    QTRY_COMPARE(visitor.socket.state(), QAbstractSocket::ConnectedState);
-    visitor.socket.write("A\r\n");
+    std::unique_ptr<Visitor> visitor;
+    QVERIFY(Admit(f, visitor));
+    visitor->socket.write("A\r\n");
     QTRY_COMPARE(f.list2().value(1), QStringLiteral("RCV[410D0A]"));
     f.window->Option2->setChecked(true);
-    visitor.socket.write("A\r\n");
+    visitor->socket.write("A\r\n");
     QTRY_COMPARE(f.list2().value(2), QStringLiteral("RCV[A\r\n]"));
     QCOMPARE(f.list2().value(1), QStringLiteral("RCV[410D0A]"));
 }
@@ -125,12 +133,8 @@ void TestReceiver::arrivalsInHexAndCharacters()
 void TestReceiver::replyIsTrimmedAndSentAsText()
 {
     WindowFixture f;
-    const quint16 port = FreePort();
-    f.window->txtRcvPort->setText(QString::number(port));
-    f.window->cmdRcvOpen->click();
-    Visitor visitor(port);
-    QTRY_COMPARE(visitor.socket.state(), QAbstractSocket::ConnectedState);
-    QTRY_COMPARE(f.list2().size(), 1);
+    std::unique_ptr<Visitor> visitor;
+    QVERIFY(Admit(f, visitor));
 
     f.window->txtRCVPORTSEND->setText(QStringLiteral("    "));
     f.window->cmdRcvPortSend->click();
@@ -139,7 +143,7 @@ void TestReceiver::replyIsTrimmedAndSentAsText()
     f.window->txtRCVPORTSEND->setText(QStringLiteral("  OK ｱ "));
     f.window->cmdRcvPortSend->click();
     QCOMPARE(f.list2().value(1), QStringLiteral("Send Command:[OK ｱ]"));
-    QTRY_COMPARE(visitor.received, QByteArray("OK \xB1"));
+    QTRY_COMPARE(visitor->received, QByteArray("OK \xB1"));
 }
 
 void TestReceiver::replyWithoutPeerIsReported()
