@@ -22,7 +22,6 @@ frmUDP::frmUDP(const QString& commandLine, QWidget* parent)
 {
     CreateControls();
     ConnectHandlers();
-    onRcvOpen = [this] { receiver->cmdRcvOpen_Click(); };
     Form_Load();
 }
 

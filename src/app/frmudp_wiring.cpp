@@ -39,6 +39,8 @@ void frmUDP::ConnectHandlers()
     connect(tmrCONNECT, &QTimer::timeout, client.get(),
             clientHandler(&ClientLink::tmrCONNECT_Timer));
     connect(cmdRcvOpen, clicked, receiver.get(), receiverHandler(&Receiver::cmdRcvOpen_Click));
+    // The first activation opens the receiver the same guarded way a click does.
+    onRcvOpen = receiverHandler(&Receiver::cmdRcvOpen_Click);
     connect(cmdRcvPortSend, clicked, receiver.get(),
             receiverHandler(&Receiver::cmdRcvPortSend_Click));
 }

@@ -3,6 +3,7 @@
 #include "convert/conversions.h"
 #include "convert/numeric.h"
 #include "net/guard.h"
+#include "net/portnumber.h"
 
 #include <QCoreApplication>
 #include <cmath>
@@ -16,15 +17,6 @@ constexpr double kCounterWrap = 10000;
 QString DataLine(const char* tag, const QString& shown)
 {
     return QLatin1String(tag) + shown + QLatin1Char(']');
-}
-
-qint32 PortFromText(const QString& text)
-{
-    const std::optional<qint32> port = RoundToInt32(NumericValue(text));
-    if (!port)
-        throw RaisedError(ErrorNumber::Overflow,
-                          QStringLiteral("The port number is outside the 32-bit integer range."));
-    return *port;
 }
 
 } // namespace
@@ -79,32 +71,24 @@ void ClientLink::tmrCONNECT_Timer()
 
 void ClientLink::ConnectClient()
 {
-    QString portText;
-    // Steps before the connection request are not expected to fail; if one does, it is
-    // reported like any other failure and the next check tries again.
-    bool ready = false;
-    Guarded(
-        [&] {
-            if (Winsock1.State() != Winsock::sckClosed)
-                CloseClient();
-            Winsock1.SetLocalPort(0);
-            Winsock1.SetProtocol(UdpMode ? Winsock::sckUDPProtocol : Winsock::sckTCPProtocol);
-            TargetHost = TrimSpaces(view_.HostText());
-            portText = TrimSpaces(view_.PortText());
-            Report(QStringLiteral("Start Connect:IP:") + TargetHost + QStringLiteral(" Port#:") +
-                   portText + QStringLiteral(": "));
-            ready = true;
-        },
-        [this](const QString& line) { Report(line); });
-    if (ready)
-        ConnectRequest(portText);
+    // A failure before the connection request ends the tick's handler, which reports it; the
+    // next check tries again.
+    if (Winsock1.State() != Winsock::sckClosed)
+        CloseClient();
+    Winsock1.SetLocalPort(0);
+    Winsock1.SetProtocol(UdpMode ? Winsock::sckUDPProtocol : Winsock::sckTCPProtocol);
+    TargetHost = TrimSpaces(view_.HostText());
+    const QString portText = TrimSpaces(view_.PortText());
+    Report(QStringLiteral("Start Connect:IP:") + TargetHost + QStringLiteral(" Port#:") + portText +
+           QStringLiteral(": "));
+    ConnectRequest(portText);
 }
 
 void ClientLink::ConnectRequest(const QString& portText)
 {
     try {
         if (UdpMode) {
-            Winsock1.SetRemotePort(PortFromText(portText));
+            Winsock1.SetRemotePort(PortNumberOf(NumericValue(portText)));
             Winsock1.SetRemoteHost(TargetHost);
             Connected = 1;
         } else {
@@ -166,6 +150,7 @@ void ClientLink::cmdOneShot_Click()
     SendStarted = 1;
     view_.SetSendButtonEnabled(false);
     if (Connected != 0) {
+        // Caught here rather than by the click's own guard, so the button always comes back.
         Guarded(
             [this] {
                 if (!UdpMode)

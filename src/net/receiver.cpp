@@ -3,6 +3,7 @@
 #include "convert/conversions.h"
 #include "convert/numeric.h"
 #include "net/guard.h"
+#include "net/portnumber.h"
 
 Receiver::Receiver(ReceiverView& view, QObject* parent) : QObject(parent), view_(view)
 {
@@ -20,29 +21,21 @@ Receiver::Receiver(ReceiverView& view, QObject* parent) : QObject(parent), view_
 
 qint32 Receiver::ListeningPort() const
 {
-    const std::optional<qint32> port = RoundToInt32(NumericValue(view_.RcvPortText()));
-    if (!port)
-        throw RaisedError(ErrorNumber::Overflow,
-                          QStringLiteral("The port number is outside the 32-bit integer range."));
-    return *port;
+    return PortNumberOf(NumericValue(view_.RcvPortText()));
 }
 
 void Receiver::cmdRcvOpen_Click()
 {
     view_.SetRcvOpenEnabled(false);
-    Guarded(
-        [this] {
-            const qint32 port = ListeningPort();
-            Winsock2.SetLocalPort(port);
-            if (udpMode_) {
-                Winsock2.SetProtocol(Winsock::sckUDPProtocol);
-                Winsock2.Bind();
-            } else {
-                Winsock2.SetProtocol(Winsock::sckTCPProtocol);
-                Winsock2.Listen();
-            }
-        },
-        [this](const QString& line) { Report(line); });
+    const qint32 port = ListeningPort();
+    Winsock2.SetLocalPort(port);
+    if (udpMode_) {
+        Winsock2.SetProtocol(Winsock::sckUDPProtocol);
+        Winsock2.Bind();
+    } else {
+        Winsock2.SetProtocol(Winsock::sckTCPProtocol);
+        Winsock2.Listen();
+    }
 }
 
 void Receiver::Winsock2_ConnectionRequest(qint32 requestId)
@@ -94,8 +87,7 @@ void Receiver::cmdRcvPortSend_Click()
     const QString trimmed = TrimSpaces(view_.ReplyText());
     if (trimmed.isEmpty())
         return;
-    Guarded([this, &trimmed] { DoSendEther2(Winsock2, trimmed); },
-            [this](const QString& line) { Report(line); });
+    DoSendEther2(Winsock2, trimmed);
 }
 
 void Receiver::DoSendEther2(Winsock& Winsock2, const QString& iSend_Data)

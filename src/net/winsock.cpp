@@ -1,7 +1,7 @@
 #include "net/winsock.h"
 
 #include "convert/codepage.h"
-#include "convert/numeric.h"
+#include "net/portnumber.h"
 #include "net/winsock_p.h"
 
 #include <QHostInfo>
@@ -18,14 +18,11 @@ constexpr qint32 kLastPort = 65535;
 
 quint16 RemotePortOf(double port)
 {
-    const std::optional<qint32> whole = RoundToInt32(port);
-    if (!whole)
-        throw RaisedError(ErrorNumber::Overflow,
-                          "The port number does not fit in a 32-bit integer.");
-    if (*whole < 1 || *whole > kLastPort)
+    const qint32 whole = PortNumberOf(port);
+    if (whole < 1 || whole > kLastPort)
         throw RaisedError(ErrorNumber::InvalidArgument,
                           "The remote port must be a whole number from 1 to 65535.");
-    return quint16(*whole);
+    return quint16(whole);
 }
 
 void RequireHost(const QString& host)
