@@ -20,16 +20,12 @@ void frmUDP::ConnectHandlers()
 
     // Every handler runs guarded: whatever it throws becomes a line in its own list.
     auto clientHandler = [this](void (ClientLink::*handler)()) {
-        return [this, handler] {
-            Guarded([this, handler] { (client.get()->*handler)(); },
-                    [this](const QString& line) { AddList1Msg(line); });
-        };
+        return GuardedSlot(client.get(), handler,
+                           [this](const QString& line) { AddList1Msg(line); });
     };
     auto receiverHandler = [this](void (Receiver::*handler)()) {
-        return [this, handler] {
-            Guarded([this, handler] { (receiver.get()->*handler)(); },
-                    [this](const QString& line) { AddList2Msg(line); });
-        };
+        return GuardedSlot(receiver.get(), handler,
+                           [this](const QString& line) { AddList2Msg(line); });
     };
     const auto clicked = &QPushButton::clicked;
     connect(cmdOneShot, clicked, client.get(), clientHandler(&ClientLink::cmdOneShot_Click));

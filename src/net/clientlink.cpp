@@ -23,10 +23,8 @@ QString DataLine(const char* tag, const QString& shown)
 
 ClientLink::ClientLink(ClientView& view, QObject* parent) : QObject(parent), view_(view)
 {
-    auto report = [this](const QString& line) { Report(line); };
-    auto guard = [this, report](void (ClientLink::*handler)()) {
-        return
-            [this, report, handler] { Guarded([this, handler] { (this->*handler)(); }, report); };
+    auto guard = [this](void (ClientLink::*handler)()) {
+        return GuardedSlot(this, handler, [this](const QString& line) { Report(line); });
     };
     connect(&Winsock1, &Winsock::ConnectEvent, this, guard(&ClientLink::Winsock1_Connect));
     connect(&Winsock1, &Winsock::Error, this, guard(&ClientLink::Winsock1_Error));

@@ -20,3 +20,12 @@ template <typename Handler, typename Report> void Guarded(Handler&& handler, Rep
             ErrLine(ErrorNumber::SocketFailure, QStringLiteral("An unexpected failure occurred.")));
     }
 }
+
+// A slot that runs one member handler of `owner` through Guarded, with the signal's arguments.
+template <typename Owner, typename Report, typename... Args>
+auto GuardedSlot(Owner* owner, void (Owner::*handler)(Args...), Report report)
+{
+    return [owner, handler, report](Args... args) {
+        Guarded([&] { (owner->*handler)(args...); }, report);
+    };
+}

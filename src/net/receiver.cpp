@@ -7,16 +7,14 @@
 
 Receiver::Receiver(ReceiverView& view, QObject* parent) : QObject(parent), view_(view)
 {
-    auto report = [this](const QString& line) { Report(line); };
-    connect(&Winsock2, &Winsock::ConnectionRequest, this, [this, report](qint32 requestId) {
-        Guarded([this, requestId] { Winsock2_ConnectionRequest(requestId); }, report);
-    });
-    connect(&Winsock2, &Winsock::CloseEvent, this,
-            [this, report] { Guarded([this] { Winsock2_Close(); }, report); });
-    connect(&Winsock2, &Winsock::Error, this,
-            [this, report] { Guarded([this] { Winsock2_Error(); }, report); });
-    connect(&Winsock2, &Winsock::DataArrival, this,
-            [this, report] { Guarded([this] { Winsock2_DataArrival(); }, report); });
+    auto guarded = [this](auto handler) {
+        return GuardedSlot(this, handler, [this](const QString& line) { Report(line); });
+    };
+    connect(&Winsock2, &Winsock::ConnectionRequest, this,
+            guarded(&Receiver::Winsock2_ConnectionRequest));
+    connect(&Winsock2, &Winsock::CloseEvent, this, guarded(&Receiver::Winsock2_Close));
+    connect(&Winsock2, &Winsock::Error, this, guarded(&Receiver::Winsock2_Error));
+    connect(&Winsock2, &Winsock::DataArrival, this, guarded(&Receiver::Winsock2_DataArrival));
 }
 
 qint32 Receiver::ListeningPort() const
