@@ -240,32 +240,42 @@ void TestActivityList::logFailureToldOnceThenCounted()
     LogStart("T", "");
     const QString dayFile = sandbox.path(kDayFile);
     const QString kept = sandbox.path("kept");
-    QVERIFY(QFile::rename(dayFile, kept));
-    if (dayFileBecomes == "folder")
-        QVERIFY(QDir().mkdir(dayFile));
-    else
-        QVERIFY(QFile::link(kept, dayFile));
+    const auto breakDayFile = [&] {
+        return QFile::rename(dayFile, kept) &&
+               (dayFileBecomes == "folder" ? QDir().mkdir(dayFile) : QFile::link(kept, dayFile));
+    };
+    const auto restoreDayFile = [&] {
+        return (QDir().rmdir(dayFile) || QFile::remove(dayFile)) && QFile::rename(kept, dayFile);
+    };
     QListWidget list1;
     QListWidget list2;
 
+    QVERIFY(breakDayFile());
     AddListMsg(&list2, "a");
     AddListMsg(&list1, "b");
     AddListMsg(&list2, "c");
-    QVERIFY(QDir().rmdir(dayFile) || QFile::remove(dayFile));
-    QVERIFY(QFile::rename(kept, dayFile));
+    QVERIFY(restoreDayFile());
     AddListMsg(&list1, "d");
     AddListMsg(&list2, "e");
 
-    const QString stamp = "07-24-2018 13:05:09 ";
+    const QString failure = "Log Err: " + reason + " (" + dayFile + ")";
     QCOMPARE(Messages(list1), QStringList({"b", "Log Err: 3 lines not written.", "d"}));
-    QCOMPARE(Messages(list2),
-             QStringList({"a", "Log Err: " + reason + " (" + dayFile + ")", "c", "e"}));
+    QCOMPARE(Messages(list2), QStringList({"a", failure, "c", "e"}));
     QCOMPARE(list1.currentRow(), 2);
     QCOMPARE(list2.currentRow(), 3);
+    QCOMPARE(LogLinesNotWritten(), 0);
+
+    // Lost again, and back only in time for the end line.
+    QVERIFY(breakDayFile());
+    AddListMsg(&list1, "f");
+    QCOMPARE(Messages(list1).mid(3), QStringList({"f", failure}));
+    QVERIFY(restoreDayFile());
+    LogEnd();
+    const QString stamp = "07-24-2018 13:05:09 ";
     QCOMPARE(sandbox.lines(kDayFile),
              QStringList({stamp + "Start T", stamp + stamp + "Log Err: 3 lines not written.",
-                          stamp + stamp + "d", stamp + stamp + "e"}));
-    QCOMPARE(LogLinesNotWritten(), 0);
+                          stamp + stamp + "d", stamp + stamp + "e",
+                          stamp + stamp + "Log Err: 1 lines not written.", stamp + "End T"}));
 }
 
 void TestActivityList::scrollRangeIsFixedWidthOfSpaces_data()
