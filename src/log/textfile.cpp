@@ -47,7 +47,7 @@ QString OpenFailure(const char* path, int error)
 
 // The file's type and size. Asked for through statx with just these two: fstat also asks for the
 // times, and on kernels with fine-grained timestamps that makes the next write dearer than the
-// write itself (about 1 us a line).
+// write itself (about 1 us a line). A file whose type cannot be read counts as not regular.
 bool IsRegularFile(int fd, qint64& size)
 {
     struct statx status = {};
