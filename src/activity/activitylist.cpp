@@ -112,9 +112,22 @@ void AddListMsg(QListWidget* list, const QString& text)
 {
     if (list->count() > kActivityListBound)
         list->clear();
-    LogWrite(StampedLine(text));
+    // The log works again: what it lost is told first, in the log and in this list.
+    if (LogLinesNotWritten() > 0) {
+        const QString notice = StampedLine(LogNotWrittenNotice(LogLinesNotWritten()));
+        if (LogWriteNotice(notice))
+            SideScrollAddItem(list, notice);
+    }
+    const LogWriteResult logged = LogWrite(StampedLine(text));
     SideScrollAddItem(list, StampedLine(text));
+    if (!logged.failure.isEmpty())
+        ShowLogFailure(list, logged.failure);
     list->setCurrentRow(list->count() - 1);
+}
+
+void ShowLogFailure(QListWidget* list, const QString& failure)
+{
+    SideScrollAddItem(list, StampedLine(QStringLiteral("Log Err: ") + failure));
 }
 
 void SideScrollAddItem(QListWidget* list, const QString& line)

@@ -8,7 +8,12 @@ constexpr int kActivityListBound = 1000;
 
 // Stamps the message with the date and time, logs it, appends it to the list (emptied first when
 // over the bound) and selects it so it is in view. The log and the list each read the clock.
+// When the log had lost lines and can write again, a stamped "Log Err: N lines not written."
+// is logged and shown first; when this line starts a run of log failures, the reason follows it.
 void AddListMsg(QListWidget* list, const QString& text);
+
+// Shows a stamped "Log Err: " + the failure, which the log itself cannot hold.
+void ShowLogFailure(QListWidget* list, const QString& failure);
 
 // Appends the line as the list's last item and gives the list a horizontal scroll range as wide
 // as 192 spaces in its window's font, whatever the lines hold.

@@ -1,5 +1,6 @@
 #include "app/frmudp.h"
 
+#include "activity/activitylist.h"
 #include "app/endprogram.h"
 #include "convert/conversions.h"
 #include "convert/numeric.h"
@@ -110,7 +111,9 @@ void frmUDP::StartClientDefaults()
 
 void frmUDP::StartLog()
 {
-    LogStart(windowTitle(), QString());
+    const LogWriteResult started = LogStart(windowTitle(), QString());
+    if (!started.failure.isEmpty())
+        ShowLogFailure(List1, started.failure);
 }
 
 void frmUDP::OpenReceiverFromCommandLine()

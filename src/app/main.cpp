@@ -7,6 +7,7 @@
 int main(int argc, char* argv[])
 {
     HoldStopSignals();
+    IgnoreFileSizeSignal();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("peertest"));
     // Qt has taken its own options (-platform, -style, ...) out of the arguments by now.

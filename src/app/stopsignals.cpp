@@ -44,3 +44,8 @@ void CloseOnStopSignals(QWidget* window)
         window->close();
     });
 }
+
+void IgnoreFileSizeSignal()
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+}

@@ -11,3 +11,7 @@ void HoldStopSignals();
 // unattended receiver still closes its socket and writes its "End " line. Signals held since
 // HoldStopSignals are delivered once the event loop runs.
 void CloseOnStopSignals(QWidget* window);
+
+// A write past the file size limit (ulimit -f) fails, and the log tells so, instead of ending
+// the process.
+void IgnoreFileSizeSignal();

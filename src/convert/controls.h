@@ -2,7 +2,8 @@
 
 #include <QString>
 
-// The text with every control character but TAB (below 0x20, and 0x7F) written as "<" + two
-// upper-case hex digits + ">", so one event stays one physical line wherever it is written or
-// drawn. A text without such characters comes back as it is, without a copy.
+// The text with every control character but TAB (below 0x20, and 0x7F) written as "<" + the two
+// upper-case hex digits of its byte in the code page + ">", so one event stays one physical line
+// wherever it is written or drawn. A text without such characters comes back as it is, without a
+// copy.
 QString EscapeControls(const QString& text);

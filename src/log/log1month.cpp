@@ -1,5 +1,6 @@
 #include "log/log1month.h"
 
+#include "convert/controls.h"
 #include "convert/conversions.h"
 
 #include "log/clock.h"
@@ -8,9 +9,7 @@
 #include "log/weekday.h"
 #include "log/zemfmt.h"
 
-#include <QFile>
 #include <QStringDecoder>
-#include <optional>
 
 namespace {
 
@@ -18,6 +17,7 @@ struct LogState {
     QString file;   // empty: no log started
     QString folder; // empty or ending in a separator
     QString title;
+    qint64 linesNotWritten = 0; // the current run of failures
 };
 
 LogState& State()
@@ -41,15 +41,9 @@ bool EndsInSeparator(const QString& folder)
            folder.endsWith(QLatin1Char(':'));
 }
 
-// The first line of the file without its line end; empty optional when no line can be read.
-std::optional<QString> ReadFirstLine(const QString& path)
+// The first line of the file's head without its line end.
+QString FirstLine(QByteArray head)
 {
-    QFile in(path);
-    if (!in.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    QByteArray head = in.read(kFirstLinePeekBytes);
-    if (head.isEmpty())
-        return std::nullopt;
     const qsizetype lineFeed = head.indexOf('\n');
     if (lineFeed >= 0) {
         head.truncate(lineFeed);
@@ -60,37 +54,67 @@ std::optional<QString> ReadFirstLine(const QString& path)
     return decoder.decode(head);
 }
 
-void EmptyFile(const QString& path)
+// Why the stamped line could not be appended to the file; empty when it was.
+QString AppendStamped(const QString& file, const QString& text)
 {
-    QFile out(path);
-    if (out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        out.close();
+    return TextFileAppendLine(file, StampedLine(EscapeControls(text)));
 }
 
 } // namespace
 
-void LogStart(const QString& title, const QString& folder)
+LogWriteResult LogStart(const QString& title, const QString& folder)
 {
     LogFolderSet(folder);
     State().file = LogDayFilePath();
     State().title = title;
     LogResetIfOld();
-    LogWrite(QStringLiteral("Start ") + State().title);
+    return LogWrite(QStringLiteral("Start ") + State().title);
 }
 
 void LogEnd()
 {
+    // Lines lost just before the end are told as an activity list would have told them.
+    if (LogLinesNotWritten() > 0)
+        LogWriteNotice(StampedLine(LogNotWrittenNotice(LogLinesNotWritten())));
     LogWrite(QStringLiteral("End ") + State().title);
     State().file.clear();
     State().title.clear();
 }
 
-void LogWrite(const QString& text)
+LogWriteResult LogWrite(const QString& text)
 {
     const QString file = LogCurrentFile();
     if (file.isEmpty())
-        return;
-    TextFileAppendLine(file, StampedLine(text));
+        return {};
+    const QString failure = AppendStamped(file, text);
+    if (failure.isEmpty()) {
+        State().linesNotWritten = 0;
+        return {true, QString()};
+    }
+    // Only the first line of a run is told; the rest are counted.
+    if (State().linesNotWritten++ > 0)
+        return {};
+    return {false, failure + QStringLiteral(" (") + file + QLatin1Char(')')};
+}
+
+qint64 LogLinesNotWritten()
+{
+    return State().linesNotWritten;
+}
+
+bool LogWriteNotice(const QString& text)
+{
+    const QString file = LogCurrentFile();
+    if (file.isEmpty() || !AppendStamped(file, text).isEmpty())
+        return false;
+    State().linesNotWritten = 0;
+    return true;
+}
+
+QString LogNotWrittenNotice(qint64 lines)
+{
+    return QStringLiteral("Log Err: ") + QString::number(lines) +
+           QStringLiteral(" lines not written.");
 }
 
 QString LogCurrentFile()
@@ -100,13 +124,11 @@ QString LogCurrentFile()
 
 void LogResetIfOld()
 {
-    const QString file = LogCurrentFile();
     const QString today = FixedDateText(Now());
-    const std::optional<QString> first = ReadFirstLine(file);
-    if (!first)
-        return;
-    if (first->size() > kDateLength && first->left(kDateLength) != today)
-        EmptyFile(file);
+    TextFileEmptyIf(LogCurrentFile(), kFirstLinePeekBytes, [&](const QByteArray& head) {
+        const QString first = FirstLine(head);
+        return first.size() > kDateLength && first.left(kDateLength) != today;
+    });
 }
 
 void LogFolderSet(const QString& folder)

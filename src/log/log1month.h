@@ -4,24 +4,47 @@
 
 // The one-month run log: one file per day of the month ("24.LOG") in the log folder, emptied
 // when the log starts on a date other than the one at the head of its first line. Every line is
-// date, space, time, space, text; each is appended with its own open and close. Failures are
-// swallowed: a line that cannot be written is dropped.
+// date, space, time, space, text, with every control character but TAB in the text written as
+// "<hh>", so one line stays one physical line; each is appended with its own open and close.
+// Neither the day file nor the emptying follows a symbolic link or touches anything but a regular
+// file. A line that cannot be written is counted, and its caller is told why once per run of
+// failures.
+
+// What became of one line handed to LogWrite.
+struct LogWriteResult {
+    bool written = false;
+    // Only for the first line of a run of failures: the reason and the file's path, shown after
+    // "Log Err: ", e.g. "Is a directory (/tmp/x/07.LOG)".
+    QString failure;
+};
 
 // Fixes the folder (empty: the program's folder) and today's day file, applies the one-month
-// rule, then writes "Start " and the title.
-void LogStart(const QString& title, const QString& folder);
+// rule, then writes "Start " and the title; the result is that line's.
+LogWriteResult LogStart(const QString& title, const QString& folder);
 
 // Writes "End " and the title, then forgets the day file and the title (the folder stays).
 void LogEnd();
 
-// Appends one stamped line to the current file; nothing when no file can be named.
-void LogWrite(const QString& text);
+// Appends one stamped line to the current file; nothing, and no failure, when no file can be
+// named. A line written ends the current run of failures.
+LogWriteResult LogWrite(const QString& text);
+
+// Lines not written since the last line that was (the current run of failures); 0 when none.
+qint64 LogLinesNotWritten();
+
+// Writes a line that is not itself counted as lost when it fails (the recovery notice); true when
+// written, and then the run of failures is over (the count goes back to 0).
+bool LogWriteNotice(const QString& text);
+
+// The text of that notice: "Log Err: " + the count + " lines not written.".
+QString LogNotWrittenNotice(qint64 lines);
 
 // The file lines go to now: the day file while a log is started, otherwise the weekday file.
 QString LogCurrentFile();
 
 // Empties the current file when its first line is longer than ten characters and does not
-// begin with today's date. A missing, unreadable or empty file is left alone.
+// begin with today's date. A missing, unreadable or empty file is left alone, and so is anything
+// but a regular file (a symbolic link included).
 void LogResetIfOld();
 
 // Trims spaces and makes the folder end in a separator; empty means the program's folder.

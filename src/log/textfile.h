@@ -1,8 +1,20 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+#include <functional>
+
+// Text files that must stay sound when something else stands at their path: neither routine
+// follows a symbolic link or touches anything but a regular file, and neither blocks on a FIFO.
 
 // Appends the line, in the Windows-31J code page and ended by CR LF, to the file, creating the
-// file (never its folder) when missing. The file is opened and closed for this one line.
-// Returns true when the line was not written; nothing else is reported.
-bool TextFileAppendLine(const QString& file, const QString& line);
+// file (never its folder) when missing. The file is opened and closed for this one line, and the
+// line goes in whole or not at all: a write that stops short is cut back off. Returns an empty
+// text when the line was written, otherwise why not: the system's words, or "Not a regular file".
+QString TextFileAppendLine(const QString& file, const QString& line);
+
+// Reads up to `headBytes` from the start of the file and empties it, through the same open file,
+// when `shouldEmpty` says so for what was read. A missing, empty or unreadable file, or anything
+// but a regular file, is left alone. Failures are not reported.
+void TextFileEmptyIf(const QString& file, qint64 headBytes,
+                     const std::function<bool(const QByteArray& head)>& shouldEmpty);

@@ -13,6 +13,8 @@
 #include <QStyledItemDelegate>
 #include <QTest>
 #include <QVBoxLayout>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -38,6 +40,15 @@ struct ListWindow {
     QListWidget* list;
 };
 
+// The list's lines without their date and time stamps.
+QStringList Messages(const QListWidget& list)
+{
+    QStringList messages;
+    for (int row = 0; row < list.count(); ++row)
+        messages << list.item(row)->text().mid(20);
+    return messages;
+}
+
 int ExpectedExtent(const QFont& font)
 {
     return int(RoundHalfEven(QFontMetricsF(font).horizontalAdvance(QString(192, ' '))));
@@ -56,8 +67,8 @@ private slots:
     void shownListBringsNewestLineIntoView();
     void longLinePaintsAsIfWhole_data();
     void longLinePaintsAsIfWhole();
-    void unwritableLogStillShowsLines_data();
-    void unwritableLogStillShowsLines();
+    void logFailureToldOnceThenCounted_data();
+    void logFailureToldOnceThenCounted();
     void scrollRangeIsFixedWidthOfSpaces_data();
     void scrollRangeIsFixedWidthOfSpaces();
     void scrollRangeFollowsWindowFont();
@@ -86,16 +97,24 @@ void TestActivityList::listIsStampedAfresh()
 void TestActivityList::messageStampedOnceShownTwiceLogged_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::newRow("plain") << "Connected.";
-    QTest::newRow("empty") << "";
-    QTest::newRow("spaces only") << "   ";
-    QTest::newRow("control characters") << QStringLiteral("a\tb\x01");
-    QTest::newRow("brackets and Japanese") << QString::fromUtf8("RCV[テスト]");
+    QTest::addColumn<QString>("logged"); // the text as the day file holds it
+    QTest::newRow("plain") << "Connected."
+                           << "Connected.";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("spaces only") << "   "
+                                 << "   ";
+    QTest::newRow("control characters")
+        << QStringLiteral("a\tb\x01\r\n") + QChar(0) + QChar(0x1B) + "~ "
+        << QStringLiteral("a\tb<01><0D><0A><00><1B>~ ");
+    QTest::newRow("brackets and Japanese")
+        << QString::fromUtf8("RCV[テスト]") << QString::fromUtf8("RCV[テスト]");
 }
 
 void TestActivityList::messageStampedOnceShownTwiceLogged()
 {
     QFETCH(QString, text);
+    QFETCH(QString, logged);
     LogSandbox sandbox;
     LogStart("T", "");
     QListWidget list;
@@ -103,7 +122,9 @@ void TestActivityList::messageStampedOnceShownTwiceLogged()
 
     const QString line = "07-24-2018 13:05:09 " + text;
     QCOMPARE(list.item(0)->text(), line);
-    QCOMPARE(sandbox.lines(kDayFile).last(), "07-24-2018 13:05:09 " + line);
+    QCOMPARE(sandbox.lines(kDayFile),
+             QStringList({"07-24-2018 13:05:09 Start T",
+                          "07-24-2018 13:05:09 07-24-2018 13:05:09 " + logged}));
 }
 
 void TestActivityList::listBoundClearsAtOnce_data()
@@ -200,32 +221,61 @@ void TestActivityList::longLinePaintsAsIfWhole()
     QCOMPARE(paintedBy(*view.list->itemDelegate()), paintedBy(whole));
 }
 
-void TestActivityList::unwritableLogStillShowsLines_data()
+void TestActivityList::logFailureToldOnceThenCounted_data()
 {
-    QTest::addColumn<bool>("devFull");
-    QTest::newRow("folder missing") << false;
-    QTest::newRow("write fails after open") << true;
+    QTest::addColumn<QString>("dayFileBecomes");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("folder") << "folder" << QString::fromLocal8Bit(std::strerror(EISDIR));
+    QTest::newRow("link") << "link"
+                          << "Not a regular file";
 }
 
-void TestActivityList::unwritableLogStillShowsLines()
+// The list that added the first lost line tells why; the list that adds the first line written
+// again tells how many were lost, and so does the day file.
+void TestActivityList::logFailureToldOnceThenCounted()
 {
-    QFETCH(bool, devFull);
+    QFETCH(QString, dayFileBecomes);
+    QFETCH(QString, reason);
     LogSandbox sandbox;
-    QString folder = sandbox.path("missing");
-    if (devFull) {
-        if (!QFileInfo::exists("/dev/full"))
-            QSKIP("no /dev/full on this machine");
-        QVERIFY(QFile::link("/dev/full", sandbox.path(kDayFile)));
-        folder.clear();
-    }
-    LogStart("T", folder);
-    QListWidget list;
-    AddListMsg(&list, "one");
-    AddListMsg(&list, "two");
+    LogStart("T", "");
+    const QString dayFile = sandbox.path(kDayFile);
+    const QString kept = sandbox.path("kept");
+    const auto breakDayFile = [&] {
+        return QFile::rename(dayFile, kept) &&
+               (dayFileBecomes == "folder" ? QDir().mkdir(dayFile) : QFile::link(kept, dayFile));
+    };
+    const auto restoreDayFile = [&] {
+        return (QDir().rmdir(dayFile) || QFile::remove(dayFile)) && QFile::rename(kept, dayFile);
+    };
+    QListWidget list1;
+    QListWidget list2;
 
-    QCOMPARE(list.count(), 2);
-    QCOMPARE(list.currentItem()->text(), "07-24-2018 13:05:09 two");
-    QVERIFY(!sandbox.exists("missing"));
+    QVERIFY(breakDayFile());
+    AddListMsg(&list2, "a");
+    AddListMsg(&list1, "b");
+    AddListMsg(&list2, "c");
+    QVERIFY(restoreDayFile());
+    AddListMsg(&list1, "d");
+    AddListMsg(&list2, "e");
+
+    const QString failure = "Log Err: " + reason + " (" + dayFile + ")";
+    QCOMPARE(Messages(list1), QStringList({"b", "Log Err: 3 lines not written.", "d"}));
+    QCOMPARE(Messages(list2), QStringList({"a", failure, "c", "e"}));
+    QCOMPARE(list1.currentRow(), 2);
+    QCOMPARE(list2.currentRow(), 3);
+    QCOMPARE(LogLinesNotWritten(), 0);
+
+    // Lost again, and back only in time for the end line.
+    QVERIFY(breakDayFile());
+    AddListMsg(&list1, "f");
+    QCOMPARE(Messages(list1).mid(3), QStringList({"f", failure}));
+    QVERIFY(restoreDayFile());
+    LogEnd();
+    const QString stamp = "07-24-2018 13:05:09 ";
+    QCOMPARE(sandbox.lines(kDayFile),
+             QStringList({stamp + "Start T", stamp + stamp + "Log Err: 3 lines not written.",
+                          stamp + stamp + "d", stamp + stamp + "e",
+                          stamp + stamp + "Log Err: 1 lines not written.", stamp + "End T"}));
 }
 
 void TestActivityList::scrollRangeIsFixedWidthOfSpaces_data()

@@ -1,5 +1,6 @@
-// A log that cannot be written, and a window closed while a send waits: the lists stay complete,
-// nothing hangs, and the unload runs once.
+// The log as the window keeps it: a log that cannot be written is told and every line still
+// shown, a peer's bytes cannot forge log lines, and a window closed while a send waits leaves
+// nothing hanging and unloads once.
 #include "log/programfolder.h"
 #include "net/clientlink.h"
 #include "net/receiver.h"
@@ -10,38 +11,45 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTimer>
 #include <QtTest>
+#include <cerrno>
+#include <cstring>
 
 class TestUnloadAndLog : public QObject {
     Q_OBJECT
 private slots:
     void unwritableLog_data();
     void unwritableLog();
+    void peerCannotForgeLogLines();
     void closedWhileTheSendButtonWaits_data();
     void closedWhileTheSendButtonWaits();
 };
 
 void TestUnloadAndLog::unwritableLog_data()
 {
-    QTest::addColumn<bool>("diskFull");
-    QTest::newRow("program folder missing") << false;
-    QTest::newRow("log files on a full disk") << true;
+    QTest::addColumn<bool>("folderMissing"); // otherwise the day file is a link to /dev/full
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("program folder missing")
+        << true << QString::fromLocal8Bit(std::strerror(ENOENT));
+    QTest::newRow("day file is a link") << false << QStringLiteral("Not a regular file");
 }
 
+// The client's list tells why the start line was lost; after that the run of failures goes on
+// untold, and every line is still shown.
 void TestUnloadAndLog::unwritableLog()
 {
-    QFETCH(bool, diskFull);
-    if (diskFull && !QFileInfo(QStringLiteral("/dev/full")).isWritable())
-        QSKIP("This machine has no writable /dev/full.");
-    QString missing;
+    QFETCH(bool, folderMissing);
+    QFETCH(QString, reason);
+    QString dayFile;
     WindowFixture f(QString(), [&](LogSandbox& sandbox) {
-        if (diskFull) {
-            QFile::link(QStringLiteral("/dev/full"), sandbox.path(QStringLiteral("24.LOG")));
-            QFile::link(QStringLiteral("/dev/full"), sandbox.path(sandbox.weekdayFileName()));
+        if (folderMissing) {
+            SetProgramFolder(sandbox.path(QStringLiteral("missing")));
+            dayFile = sandbox.path(QStringLiteral("missing/24.LOG"));
         } else {
-            missing = sandbox.path(QStringLiteral("missing"));
-            SetProgramFolder(missing);
+            dayFile = sandbox.path(QStringLiteral("24.LOG"));
+            QFile::link(QStringLiteral("/dev/full"), dayFile);
         }
     });
     ClientLink& client = f.window->Client();
@@ -49,8 +57,9 @@ void TestUnloadAndLog::unwritableLog()
     f.window->txtPortNo->setText(QString::number(FreePort()));
     client.cmdOneShot_Click();
     f.ticks(5);
-    QTRY_COMPARE(f.list1().size(), 2);
-    QCOMPARE(f.list1().at(1), QStringLiteral("Error Event Occured."));
+    QTRY_COMPARE(f.list1().size(), 3);
+    QCOMPARE(f.list1().at(0), "Log Err: " + reason + " (" + dayFile + ")");
+    QCOMPARE(f.list1().at(2), QStringLiteral("Error Event Occured."));
     f.window->txtRCVPORTSEND->setText(QStringLiteral("hello"));
     f.window->cmdRcvPortSend->click();
     QCOMPARE(f.list2().size(), 2);
@@ -58,11 +67,32 @@ void TestUnloadAndLog::unwritableLog()
 
     f.window->close();
     QCOMPARE(f.endCalls, 1);
-    if (diskFull)
-        QCOMPARE(QFileInfo(f.sandbox.path(QStringLiteral("24.LOG"))).symLinkTarget(),
-                 QStringLiteral("/dev/full"));
+    if (folderMissing)
+        QVERIFY(!QFileInfo::exists(QFileInfo(dayFile).path()));
     else
-        QVERIFY(!QFileInfo::exists(missing));
+        QCOMPARE(QFileInfo(dayFile).symLinkTarget(), QStringLiteral("/dev/full"));
+}
+
+// In characters, a peer's CR LF could end the line in the day file and start one of its own
+// making; the file holds it as "<0D><0A>" inside the one line of that arrival.
+void TestUnloadAndLog::peerCannotForgeLogLines()
+{
+    WindowFixture f;
+    f.window->Option2->setChecked(true);
+    QTcpSocket peer;
+    peer.connectToHost(QHostAddress::LocalHost, f.openReceiver());
+    QTRY_COMPARE(f.list2().size(), 1);
+    const QByteArray forged = "01-01-2020 00:00:00 01-01-2020 00:00:00 Socket2 Close.";
+    peer.write("A]\r\n" + forged + "\r\n");
+    QTRY_COMPARE(f.list2().size(), 2);
+    QCOMPARE(f.list2().at(1), "RCV[A]\r\n" + forged + "\r\n]");
+    f.window->close();
+
+    const QStringList logged = f.sandbox.lines(QStringLiteral("24.LOG"));
+    const QString stamp = QStringLiteral("07-24-2018 13:05:09 ");
+    QVERIFY(logged.contains(stamp + stamp + "RCV[A]<0D><0A>" + forged + "<0D><0A>]"));
+    for (const QString& line : logged)
+        QVERIFY2(line.startsWith(stamp), qPrintable(line));
 }
 
 void TestUnloadAndLog::closedWhileTheSendButtonWaits_data()

@@ -1,9 +1,10 @@
-// The program as a process, seen through its day file: the start and end lines of each mode, and
-// the one-month rule applied to a day file left from an earlier run.
+// The program as a process, seen through its day file: the start and end lines of each mode, the
+// one-month rule applied to a day file left from an earlier run, and a line that does not fit.
 #include "support/programrun.h"
 
 #include <QFile>
 #include <QtTest>
+#include <sys/resource.h>
 
 namespace {
 
@@ -29,6 +30,7 @@ private slots:
     void startAndEndLines();
     void earlierDayFile_data();
     void earlierDayFile();
+    void lineOverFileSizeLimitIsCutBack();
 };
 
 void TestProcessLog::startAndEndLines_data()
@@ -95,6 +97,28 @@ void TestProcessLog::earlierDayFile()
     QCOMPARE(lines.size(), fresh.size());
     for (int i = 0; i < fresh.size(); ++i)
         QVERIFY2(IsLogLine(lines.at(i), fresh.at(i)), qPrintable(lines.at(i)));
+}
+
+// Under a file size limit that the end line crosses, the program neither dies of SIGXFSZ nor
+// leaves the part of the line that fitted.
+void TestProcessLog::lineOverFileSizeLimitIsCutBack()
+{
+    ProgramRun run;
+    run.process().setChildProcessModifier([] {
+        struct rlimit limit = {};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = 64; // the start line takes 44 bytes, the end line 42
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    QVERIFY(run.start({}));
+    QVERIFY(run.waitUntilLoaded());
+    QVERIFY(run.stop());
+
+    QFile dayFile(run.dayFileName());
+    QVERIFY(dayFile.open(QIODevice::ReadOnly));
+    const QByteArray bytes = dayFile.readAll();
+    QCOMPARE(bytes.size(), 44);
+    QVERIFY(bytes.endsWith("Start Tidewell\x81\x7C\x83\x65\x83\x58\x83\x67\r\n"));
 }
 
 QTEST_MAIN(TestProcessLog)

@@ -5,6 +5,9 @@
 #include <QDir>
 #include <QFile>
 #include <QTest>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
 
 namespace {
 
@@ -31,8 +34,8 @@ private slots:
     void endClosesTheDayFileAndLaterLinesGoToWeekdayFile();
     void endWithoutStartWritesToWeekdayFile();
     void dayFileIsChosenOnceAtStart();
-    void unwritableLogDropsLinesSilently_data();
-    void unwritableLogDropsLinesSilently();
+    void unwritableLogIsToldAndCounted_data();
+    void unwritableLogIsToldAndCounted();
 };
 
 void TestLog1Month::oneMonthRule_data()
@@ -184,40 +187,58 @@ void TestLog1Month::dayFileIsChosenOnceAtStart()
     QVERIFY(!sandbox.exists("25.LOG"));
 }
 
-void TestLog1Month::unwritableLogDropsLinesSilently_data()
+void TestLog1Month::unwritableLogIsToldAndCounted_data()
 {
-    QTest::addColumn<QString>("folder"); // relative to the sandbox
-    QTest::addColumn<bool>("dayFileIsDevFull");
+    QTest::addColumn<QString>("folder");    // relative to the sandbox
+    QTest::addColumn<QString>("dayFileIs"); // "link" to an old day file, "fifo", or left alone
     QTest::addColumn<bool>("dateKnown");
-    QTest::newRow("folder missing") << "missing" << false << true;
-    QTest::newRow("parent is a plain file") << "plain" << false << true;
-    QTest::newRow("write fails after open") << "" << true << true;
-    QTest::newRow("date unknown") << "" << false << false;
+    QTest::addColumn<QString>("reason"); // empty: nothing written and nothing told
+    const auto system = [](int error) { return QString::fromLocal8Bit(std::strerror(error)); };
+    QTest::newRow("folder missing") << "missing"
+                                    << "" << true << system(ENOENT);
+    QTest::newRow("parent is a plain file") << "plain"
+                                            << "" << true << system(ENOTDIR);
+    QTest::newRow("day file is a link") << ""
+                                        << "link" << true << "Not a regular file";
+    QTest::newRow("day file is a FIFO") << ""
+                                        << "fifo" << true << system(ENXIO);
+    QTest::newRow("date unknown") << ""
+                                  << "" << false << QString();
 }
 
-void TestLog1Month::unwritableLogDropsLinesSilently()
+// Nothing outside a regular day file is written to or emptied, the one-month rule included, and
+// no open waits for a reader.
+void TestLog1Month::unwritableLogIsToldAndCounted()
 {
     QFETCH(QString, folder);
-    QFETCH(bool, dayFileIsDevFull);
+    QFETCH(QString, dayFileIs);
     QFETCH(bool, dateKnown);
+    QFETCH(QString, reason);
     LogSandbox sandbox;
-    sandbox.write("plain", "kept\r\n");
-    if (dayFileIsDevFull) {
-        if (!QFileInfo::exists("/dev/full"))
-            QSKIP("no /dev/full on this machine");
-        QVERIFY(QFile::link("/dev/full", sandbox.path(kDayFile)));
-    }
+    const QByteArray oldDay = "06-24-2018 09:00:00 Start a\r\n";
+    sandbox.write("plain", oldDay);
+    if (dayFileIs == "link")
+        QVERIFY(QFile::link(sandbox.path("plain"), sandbox.path(kDayFile)));
+    if (dayFileIs == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(sandbox.path(kDayFile)).constData(), 0600), 0);
     if (!dateKnown)
         sandbox.setNow(QDateTime());
     const QStringList before =
         QDir(sandbox.folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    const QString logFolder = folder.isEmpty() ? QString() : sandbox.path(folder);
 
-    LogStart("T", folder.isEmpty() ? QString() : sandbox.path(folder));
-    LogWrite("line");
+    const LogWriteResult started = LogStart("T", logFolder);
+    const LogWriteResult line = LogWrite("line");
+
+    QVERIFY(!started.written);
+    const QString dayFile = (folder.isEmpty() ? sandbox.folder() : logFolder) + "/" + kDayFile;
+    QCOMPARE(started.failure, reason.isEmpty() ? QString() : reason + " (" + dayFile + ")");
+    QVERIFY(!line.written);
+    QCOMPARE(line.failure, QString()); // told once per run
+    QCOMPARE(LogLinesNotWritten(), reason.isEmpty() ? 0 : 2);
     LogEnd();
-
     QCOMPARE(QDir(sandbox.folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
-    QCOMPARE(sandbox.bytes("plain"), QByteArray("kept\r\n"));
+    QCOMPARE(sandbox.bytes("plain"), oldDay);
 }
 
 QTEST_GUILESS_MAIN(TestLog1Month)
