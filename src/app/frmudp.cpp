@@ -1,8 +1,8 @@
 #include "app/frmudp.h"
 
+#include "app/commandline.h"
 #include "app/endprogram.h"
 #include "convert/conversions.h"
-#include "convert/numeric.h"
 #include "log/log1month.h"
 #include "net/clientlink.h"
 #include "net/receiver.h"
@@ -15,10 +15,10 @@
 #include <QRadioButton>
 #include <QTimer>
 
-frmUDP::frmUDP(const QString& commandLine, QWidget* parent)
+frmUDP::frmUDP(const QString& commandLine, const QString& receiverPort, QWidget* parent)
     : QWidget(parent), client(std::make_unique<ClientLink>(static_cast<ClientView&>(*this))),
       receiver(std::make_unique<Receiver>(static_cast<ReceiverView&>(*this))),
-      commandLine(commandLine)
+      commandLine(commandLine), receiverPort(receiverPort)
 {
     CreateControls();
     ConnectHandlers();
@@ -57,12 +57,8 @@ void frmUDP::Form_Activate()
     if (firstActivate == 0)
         return;
     firstActivate = 0;
-    if (commandLine.isEmpty())
-        return;
-    if (!(NumericValue(commandLine) > 0))
-        return;
-    txtRcvPort->setText(commandLine);
-    OpenReceiverFromCommandLine();
+    if (!OpenReceiverAtStart(commandLine))
+        OpenReceiverAtStart(receiverPort);
 }
 
 void frmUDP::Form_Unload()
@@ -113,10 +109,14 @@ void frmUDP::StartLog()
     LogStart(windowTitle(), QString());
 }
 
-void frmUDP::OpenReceiverFromCommandLine()
+bool frmUDP::OpenReceiverAtStart(const QString& portText)
 {
+    if (!NamesReceiverPort(portText))
+        return false;
+    txtRcvPort->setText(portText);
     if (onRcvOpen)
         onRcvOpen();
+    return true;
 }
 
 void frmUDP::CloseReceiver()
