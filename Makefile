@@ -5,7 +5,7 @@ ARGS ?=
 PACKAGES := cmake make g++ qt6-base-dev fonts-ipafont-gothic
 JOBS := $(shell nproc)
 
-.PHONY: deps configure build run test test-sanitize fuzz bench clean
+.PHONY: deps configure build run test test-sanitize fuzz bench package clean
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \
@@ -65,5 +65,21 @@ bench: deps
 	cmake --build build-bench -j $(JOBS)
 	cd build-bench && QT_QPA_PLATFORM=offscreen bench/peertest_bench
 
+# The Debian package, from a Release build of its own made with Debian's hardening flags and
+# logging in the user's data folder; the .deb is put into $(BUILD)/ (any older one goes).
+PACKAGE_BUILD ?= build-package
+package: deps
+	@$(MAKE) --no-print-directory deps PACKAGES="dpkg-dev file lintian"
+	export DEB_BUILD_MAINT_OPTIONS=hardening=+all; \
+	cmake -S . -B $(PACKAGE_BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+	  -DPEERTEST_LOG_IN_USER_DATA=ON -DCMAKE_INSTALL_PREFIX=/usr \
+	  -DCMAKE_CXX_FLAGS="$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
+	  -DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)"
+	cmake --build $(PACKAGE_BUILD) -j $(JOBS)
+	rm -f $(PACKAGE_BUILD)/peertest_*.deb $(BUILD)/peertest_*.deb
+	cd $(PACKAGE_BUILD) && cpack -G DEB
+	mkdir -p $(BUILD) && cp $(PACKAGE_BUILD)/peertest_*.deb $(BUILD)/
+	@ls $(BUILD)/peertest_*.deb
+
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) build-fuzz build-bench
+	rm -rf $(BUILD) $(SANITIZE_BUILD) build-fuzz build-bench $(PACKAGE_BUILD)

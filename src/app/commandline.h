@@ -6,3 +6,11 @@
 // The command-line text the window works with: the arguments after the program name, joined by
 // single spaces ("" when there are none).
 QString CommandLineText(const QStringList& arguments);
+
+// Whether a start-up text names a port for the receiver: not empty, and the number it begins
+// with is above 0 (so "udp", "0" and "" name none).
+bool NamesReceiverPort(const QString& text);
+
+// PEERTEST_RECEIVER_PORT, the port the receiver opens on at start when the command line names
+// none. A value that names no port is reported on standard error and opens nothing.
+QString ReceiverPortSetting();

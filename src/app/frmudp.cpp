@@ -1,9 +1,9 @@
 #include "app/frmudp.h"
 
 #include "activity/activitylist.h"
+#include "app/commandline.h"
 #include "app/endprogram.h"
 #include "convert/conversions.h"
-#include "convert/numeric.h"
 #include "log/log1month.h"
 #include "net/clientlink.h"
 #include "net/receiver.h"
@@ -16,10 +16,10 @@
 #include <QRadioButton>
 #include <QTimer>
 
-frmUDP::frmUDP(const QString& commandLine, QWidget* parent)
+frmUDP::frmUDP(const QString& commandLine, const QString& receiverPort, QWidget* parent)
     : QWidget(parent), client(std::make_unique<ClientLink>(static_cast<ClientView&>(*this))),
       receiver(std::make_unique<Receiver>(static_cast<ReceiverView&>(*this))),
-      commandLine(commandLine)
+      commandLine(commandLine), receiverPort(receiverPort)
 {
     CreateControls();
     ConnectHandlers();
@@ -58,12 +58,8 @@ void frmUDP::Form_Activate()
     if (firstActivate == 0)
         return;
     firstActivate = 0;
-    if (commandLine.isEmpty())
-        return;
-    if (!(NumericValue(commandLine) > 0))
-        return;
-    txtRcvPort->setText(commandLine);
-    OpenReceiverFromCommandLine();
+    if (!OpenReceiverAtStart(commandLine))
+        OpenReceiverAtStart(receiverPort);
 }
 
 void frmUDP::Form_Unload()
@@ -116,10 +112,14 @@ void frmUDP::StartLog()
         ShowLogFailure(List1, started.failure);
 }
 
-void frmUDP::OpenReceiverFromCommandLine()
+bool frmUDP::OpenReceiverAtStart(const QString& portText)
 {
+    if (!NamesReceiverPort(portText))
+        return false;
+    txtRcvPort->setText(portText);
     if (onRcvOpen)
         onRcvOpen();
+    return true;
 }
 
 void frmUDP::CloseReceiver()

@@ -24,8 +24,10 @@ class QTimer;
 class frmUDP : public QWidget, public ClientView, public ReceiverView {
     Q_OBJECT
 public:
-    // Builds every control with its design values, then runs Form_Load.
-    explicit frmUDP(const QString& commandLine, QWidget* parent = nullptr);
+    // Builds every control with its design values, then runs Form_Load. `receiverPort` opens the
+    // receiver at the first activation, as a port on the command line does, when that names none.
+    explicit frmUDP(const QString& commandLine, const QString& receiverPort = QString(),
+                    QWidget* parent = nullptr);
     ~frmUDP() override;
 
     QLineEdit* Text1 = nullptr;
@@ -64,7 +66,7 @@ public:
     void AddList1Msg(const QString& text) override;
     void AddList2Msg(const QString& text) override;
 
-    // Run by the first activation when the command line names a listening port.
+    // Run by the first activation when the command line or the start-up setting names a port.
     std::function<void()> onRcvOpen;
 
     bool UdpMode() const { return udpMode; }
@@ -108,8 +110,8 @@ private:
     void StartClientDefaults();
     // Starts the log, titled with the window caption.
     void StartLog();
-    // Opens the listener on the port now in txtRcvPort.
-    void OpenReceiverFromCommandLine();
+    // Puts the port text into txtRcvPort and opens the listener, when the text names a port.
+    bool OpenReceiverAtStart(const QString& portText);
     // Closes the listener if it is open.
     void CloseReceiver();
     // Writes the log's closing line.
@@ -118,6 +120,7 @@ private:
     std::unique_ptr<ClientLink> client;
     std::unique_ptr<Receiver> receiver;
     const QString commandLine;
+    const QString receiverPort;
     bool udpMode = false;
     int firstActivate = 0;
 };

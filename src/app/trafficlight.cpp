@@ -9,11 +9,13 @@ const QColor kHousing(128, 128, 128);
 const QColor kOutline(0, 0, 0);
 const QColor kLamps[] = {QColor(128, 0, 0), QColor(255, 255, 0), QColor(0, 128, 0)};
 
-QPixmap TrafficLight(int size)
+} // namespace
+
+QImage TrafficLightImage(int size)
 {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
 
     // A housing half the icon wide, centred, with the lamps stacked in equal thirds inside it.
     const QRect housing(size / 4, 0, size / 2, size);
@@ -31,15 +33,13 @@ QPixmap TrafficLight(int size)
         painter.setBrush(kLamps[i]);
         painter.drawEllipse(lampRect);
     }
-    return pixmap;
+    return image;
 }
-
-} // namespace
 
 QIcon TrafficLightIcon()
 {
     QIcon icon;
-    icon.addPixmap(TrafficLight(32));
-    icon.addPixmap(TrafficLight(16));
+    icon.addPixmap(QPixmap::fromImage(TrafficLightImage(32)));
+    icon.addPixmap(QPixmap::fromImage(TrafficLightImage(16)));
     return icon;
 }

@@ -2,8 +2,9 @@
 
 #include <QString>
 
-// The folder that holds the executable, without a trailing separator; the log lives there.
+// The folder the log lives in when given none, without a trailing separator: the folder that
+// holds the executable, unless the program at start (or a test) has pointed it elsewhere.
 QString ProgramFolder();
 
-// Points the program folder elsewhere (tests); an empty text restores the real one.
+// Points the program folder elsewhere; an empty text restores the executable's folder.
 void SetProgramFolder(const QString& folder);

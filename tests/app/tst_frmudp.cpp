@@ -120,24 +120,33 @@ private slots:
     void firstActivation_data()
     {
         QTest::addColumn<QString>("commandLine");
+        QTest::addColumn<QString>("receiverPort");
         QTest::addColumn<int>("opens");
         QTest::addColumn<QString>("rcvPort");
-        QTest::newRow("port") << "50000" << 1 << "50000";
-        QTest::newRow("port and letter") << "123x" << 1 << "123x";
-        QTest::newRow("blank inside the number") << "50 001" << 1 << "50 001";
-        QTest::newRow("zero") << "0" << 0 << "50000";
-        QTest::newRow("negative") << "-5" << 0 << "50000";
-        QTest::newRow("letters") << "abc" << 0 << "50000";
-        QTest::newRow("empty") << "" << 0 << "50000";
-        QTest::newRow("udp") << "udp" << 0 << "50000";
-        QTest::newRow("udp and port") << "UDP 50000" << 0 << "50000";
+        const QString none;
+        QTest::newRow("port") << "50000" << none << 1 << "50000";
+        QTest::newRow("port and letter") << "123x" << none << 1 << "123x";
+        QTest::newRow("blank inside the number") << "50 001" << none << 1 << "50 001";
+        QTest::newRow("zero") << "0" << none << 0 << "50000";
+        QTest::newRow("negative") << "-5" << none << 0 << "50000";
+        QTest::newRow("letters") << "abc" << none << 0 << "50000";
+        QTest::newRow("empty") << "" << none << 0 << "50000";
+        QTest::newRow("udp") << "udp" << none << 0 << "50000";
+        QTest::newRow("udp and port") << "UDP 50000" << none << 0 << "50000";
+        // The start-up port setting counts only when the command line names no port.
+        const QString setting = QStringLiteral("50001");
+        QTest::newRow("setting, udp") << "udp" << setting << 1 << "50001";
+        QTest::newRow("setting, letters") << "abc" << QString("7x") << 1 << "7x";
+        QTest::newRow("setting under a port") << "50000" << setting << 1 << "50000";
+        QTest::newRow("setting zero") << "udp" << QString("0") << 0 << "50000";
     }
     void firstActivation()
     {
         QFETCH(QString, commandLine);
+        QFETCH(QString, receiverPort);
         QFETCH(int, opens);
         QFETCH(QString, rcvPort);
-        frmUDP window(commandLine);
+        frmUDP window(commandLine, receiverPort);
         int opened = 0;
         window.onRcvOpen = [&] { ++opened; };
         QCOMPARE(window.FirstActivate(), 1);

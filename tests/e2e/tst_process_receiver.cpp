@@ -1,10 +1,12 @@
-// The program as a process: a port on the command line opens the receiver headless, and the day
-// file next to the executable records what happened.
+// The program as a process: a port on the command line or in the environment opens the receiver
+// headless, and the day file records what happened.
 #include "support/peers.h"
 #include "support/programrun.h"
 
+#include <QDir>
 #include <QRegularExpression>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -36,6 +38,19 @@ bool Visit(ProgramRun& run, quint16 port, const QByteArray& bytes)
     return QTest::qWaitFor([&] { return run.dayFileLines().size() >= before + 3; }, 10000);
 }
 
+// Nothing shows when a UDP port is bound, so the datagram goes again until the day file holds
+// more than the start line.
+bool SendUntilLogged(ProgramRun& run, quint16 port, const QByteArray& bytes)
+{
+    UdpPeer sender;
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        sender.sendTo(port, bytes);
+        if (QTest::qWaitFor([&] { return run.dayFileLines().size() >= 2; }, 200))
+            return true;
+    }
+    return false;
+}
+
 bool IsRequestLine(const QString& line)
 {
     static const QRegularExpression request(QStringLiteral("^TCP/IP:requestID:[1-9][0-9]*$"));
@@ -48,6 +63,7 @@ class TestProcessReceiver : public QObject {
     Q_OBJECT
 private slots:
     void listensFromTheCommandLineAndLogsArrivals();
+    void environmentOpensUdpReceiverAndPlacesLog();
 };
 
 void TestProcessReceiver::listensFromTheCommandLineAndLogsArrivals()
@@ -72,6 +88,35 @@ void TestProcessReceiver::listensFromTheCommandLineAndLogsArrivals()
     QVERIFY(IsLoggedActivity(lines.at(5), QStringLiteral("RCV[00FF]")));
     QVERIFY(IsLoggedActivity(lines.at(6), QStringLiteral("Socket2 Close.")));
     QVERIFY(IsLogLine(lines.at(7), QStringLiteral("End Tidewell－テスト")));
+}
+
+// UDP mode, where the command line cannot open the receiver: the environment's port does, and
+// the environment's log folder, made on the spot, takes every line and is named once on stderr.
+void TestProcessReceiver::environmentOpensUdpReceiverAndPlacesLog()
+{
+    const quint16 port = FreePort();
+    QTemporaryDir scratch;
+    const QString logFolder = scratch.filePath(QStringLiteral("not/yet/made"));
+    ProgramRun run;
+    run.logIn(logFolder);
+    run.setEnvironment(QStringLiteral("PEERTEST_RECEIVER_PORT"), QString::number(port));
+    run.process().setProcessChannelMode(QProcess::SeparateChannels);
+    QVERIFY(run.start({QStringLiteral("udp")}));
+    QVERIFY(run.waitUntilLoaded());
+    QVERIFY(SendUntilLogged(run, port, "\x41\x0D\x0A"));
+    QVERIFY(run.stop());
+
+    const QStringList lines = run.dayFileLines();
+    QVERIFY(IsLogLine(lines.constFirst(), QStringLiteral("Start Marrowby－テスト")));
+    QVERIFY(IsLogLine(lines.constLast(), QStringLiteral("End Marrowby－テスト")));
+    QVERIFY(lines.size() >= 3);
+    for (qsizetype i = 1; i < lines.size() - 1; ++i)
+        QVERIFY2(IsLoggedActivity(lines.at(i), QStringLiteral("RCV[410D0A]")),
+                 qPrintable(lines.at(i)));
+    QCOMPARE(QDir(run.folder()).entryList(QDir::Files), QStringList{QStringLiteral("peertest")});
+    const QString errors = QString::fromLocal8Bit(run.process().readAllStandardError());
+    QCOMPARE(errors.split(QLatin1Char('\n')).filter(QStringLiteral("log folder")),
+             QStringList{QStringLiteral("peertest: log folder: ") + logFolder});
 }
 
 QTEST_MAIN(TestProcessReceiver)

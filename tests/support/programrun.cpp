@@ -1,16 +1,32 @@
 #include "support/programrun.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <QTest>
 
-ProgramRun::ProgramRun()
+ProgramRun::ProgramRun() : logFolder_(dir_.path())
 {
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.remove(QStringLiteral("PEERTEST_LOG_DIR"));
+    environment.remove(QStringLiteral("PEERTEST_RECEIVER_PORT"));
     process_.setProcessEnvironment(environment);
+}
+
+void ProgramRun::setEnvironment(const QString& name, const QString& value)
+{
+    QProcessEnvironment environment = process_.processEnvironment();
+    environment.insert(name, value);
+    process_.setProcessEnvironment(environment);
+}
+
+void ProgramRun::logIn(const QString& folder)
+{
+    setEnvironment(QStringLiteral("PEERTEST_LOG_DIR"), folder);
+    logFolder_ = folder;
 }
 
 ProgramRun::~ProgramRun()
@@ -56,7 +72,7 @@ bool ProgramRun::stop(int signalNumber)
 
 QString ProgramRun::dayFileName(const QDate& date) const
 {
-    return dir_.filePath(date.toString(QStringLiteral("dd")) + QStringLiteral(".LOG"));
+    return QDir(logFolder_).filePath(date.toString(QStringLiteral("dd")) + QStringLiteral(".LOG"));
 }
 
 QStringList ProgramRun::dayFileLines() const

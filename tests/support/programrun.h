@@ -7,11 +7,16 @@
 #include <csignal>
 
 // The built program, copied into a temporary folder and run headless from there, so its log
-// files land in that folder.
+// files land in that folder. The caller's own PEERTEST_* settings are not passed on.
 class ProgramRun {
 public:
     ProgramRun();
     ~ProgramRun();
+
+    // Sets a variable of the program's environment (before start).
+    void setEnvironment(const QString& name, const QString& value);
+    // Points the program's log elsewhere through PEERTEST_LOG_DIR (before start).
+    void logIn(const QString& folder);
 
     bool start(const QStringList& arguments);
     // Waits (bounded) until the window has loaded, i.e. this run's "Start " line is on disk.
@@ -21,6 +26,7 @@ public:
     bool stop(int signalNumber = SIGTERM);
 
     QString folder() const { return dir_.path(); }
+    QString logFolder() const { return logFolder_; }
     QString dayFileName(const QDate& date = QDate::currentDate()) const;
     // The day file, decoded from Windows-31J and cut at CR LF.
     QStringList dayFileLines() const;
@@ -28,6 +34,7 @@ public:
 
 private:
     QTemporaryDir dir_;
+    QString logFolder_;
     QProcess process_;
     QStringList linesBeforeStart_;
 };
