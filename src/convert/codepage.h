@@ -7,8 +7,8 @@
 // The window texts, the log files and the peers all use the Japanese Windows code page
 // (Windows-31J), whatever the machine's locale.
 
-// The character shown for one byte taken by itself. A byte that is not a character on its own
-// (a lead byte, or a byte the code page leaves undefined) shows as "・".
+// The character shown for one byte taken by itself, as Windows maps it. A lead byte of a
+// double-byte character is no character on its own and shows as "・".
 QChar AnsiCharOfByte(unsigned char byte);
 
 // The code of one character: one byte, or lead byte * 256 + trail byte for a double-byte

@@ -1,9 +1,6 @@
 #include "convert/controls.h"
 
-#include "convert/codepage.h"
-
 #include <algorithm>
-#include <array>
 
 namespace {
 
@@ -11,19 +8,6 @@ bool IsEscaped(QChar c)
 {
     const char16_t code = c.unicode();
     return (code < 0x20 && code != u'\t') || code == 0x7F;
-}
-
-// The byte each control character stands for in the code page, which trades a few of them among
-// themselves (byte 0x7F reads as U+001A, for one); the form names the byte, as on the wire.
-unsigned char ControlByte(char16_t code)
-{
-    static const std::array<unsigned char, 128> bytes = [] {
-        std::array<unsigned char, 128> table{};
-        for (char16_t c = 0; c < 128; ++c)
-            table[c] = static_cast<unsigned char>(AnsiCodeOfChar(QChar(c)));
-        return table;
-    }();
-    return bytes[code];
 }
 
 } // namespace
@@ -42,7 +26,7 @@ QString EscapeControls(const QString& text)
             escaped.append(*it);
             continue;
         }
-        const unsigned char code = ControlByte(it->unicode());
+        const char16_t code = it->unicode();
         const QChar form[] = {u'<', QLatin1Char(kDigits[code >> 4]),
                               QLatin1Char(kDigits[code & 0xF]), u'>'};
         escaped.append(form, 4);

@@ -198,6 +198,9 @@ void ClientLink::Winsock1_Connect()
 void ClientLink::Winsock1_Error()
 {
     Report(QStringLiteral("Error Event Occured."));
+    // A link that reported an error carries nothing more: counted as down, it releases a send
+    // still waiting for its completion and is reopened by the next check.
+    CloseClient();
 }
 
 void ClientLink::Winsock1_SendComplete()

@@ -11,8 +11,7 @@
 #include <QtDebug>
 #include <utility>
 
-namespace
-{
+namespace {
 
 constexpr qint32 kLastPort = 65535;
 
@@ -193,6 +192,7 @@ QString Winsock::RemoteHost() const
 }
 void Winsock::SetRemoteHost(const QString& host)
 {
+    RequireHost(host);
     d->remoteHost = host;
 }
 qint32 Winsock::RemotePort() const
@@ -201,7 +201,7 @@ qint32 Winsock::RemotePort() const
 }
 void Winsock::SetRemotePort(qint32 port)
 {
-    d->remotePort = port;
+    d->remotePort = RemotePortOf(port);
 }
 int Winsock::State() const
 {

@@ -38,6 +38,8 @@ public:
     void SetProtocol(int protocol);
     qint32 LocalPort() const;
     void SetLocalPort(qint32 port);
+    // A blank host or a port outside 1..65535 raises, and the value held before is kept, so that
+    // an unusable remote is reported where it is set rather than at a later Connect().
     QString RemoteHost() const;
     void SetRemoteHost(const QString& host);
     qint32 RemotePort() const;

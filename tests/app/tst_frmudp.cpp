@@ -69,6 +69,7 @@ private slots:
         QCOMPARE(window.txtRcvPort->text(), QStringLiteral("50000"));
         QCOMPARE(window.FirstActivate(), 1);
         QCOMPARE(window.pos(), QPoint(0, 0));
+        QVERIFY(window.testAttribute(Qt::WA_Moved)); // placed there, not merely never moved
 
         for (QPushButton* button : window.findChildren<QPushButton*>())
             QVERIFY2(button->isEnabled() == (button != window.cmdStopCont),

@@ -61,6 +61,7 @@ private slots:
     void replyIsTrimmedAndSentAsText();
     void replyWithoutPeerIsReported();
     void errorEventClosesForTheRun();
+    void failedAcceptClosesForTheRun();
     void portInUseIsReported();
     void udpDatagramsAndReplyToSender();
 };
@@ -135,14 +136,17 @@ void TestReceiver::replyIsTrimmedAndSentAsText()
     WindowFixture f;
     std::unique_ptr<Visitor> visitor;
     QVERIFY(Admit(f, visitor));
+    visitor->socket.write("?");
+    QTRY_COMPARE(f.list2().value(1), QStringLiteral("RCV[3F]"));
 
     f.window->txtRCVPORTSEND->setText(QStringLiteral("    "));
     f.window->cmdRcvPortSend->click();
-    QCOMPARE(f.list2().size(), 1);
+    QCOMPARE(f.list2().size(), 2);
 
     f.window->txtRCVPORTSEND->setText(QStringLiteral("  OK ｱ "));
     f.window->cmdRcvPortSend->click();
-    QCOMPARE(f.list2().value(1), QStringLiteral("Send Command:[OK ｱ]"));
+    QCOMPARE(f.list2().value(2), QStringLiteral("Send Command:[OK ｱ]"));
+    // Only the operator answers: nothing went back for the arrival before.
     QTRY_COMPARE(visitor->received, QByteArray("OK \xB1"));
 }
 
@@ -165,6 +169,22 @@ void TestReceiver::errorEventClosesForTheRun()
     QCOMPARE(f.list2(), QStringList{QStringLiteral("Error Event Occured.")});
     QCOMPARE(f.window->Winsock2().State(), int(Winsock::sckClosed));
     QVERIFY(!f.window->cmdRcvOpen->isEnabled());
+}
+
+// A request that is gone by the time it is accepted (here one that never waited): the request is
+// shown first, then the failure, and nobody can connect any more.
+void TestReceiver::failedAcceptClosesForTheRun()
+{
+    WindowFixture f;
+    const quint16 port = f.openReceiver();
+    emit f.window->Winsock2().ConnectionRequest(4242);
+    QCOMPARE(f.list2(),
+             (QStringList{"TCP/IP:requestID:4242",
+                          "Err:10022[There is no pending connection request with that id.]"}));
+    QCOMPARE(f.window->Winsock2().State(), int(Winsock::sckClosed));
+    Visitor late(port);
+    QTRY_COMPARE(late.socket.error(), QAbstractSocket::ConnectionRefusedError);
+    QCOMPARE(f.list2().size(), 2);
 }
 
 void TestReceiver::portInUseIsReported()
