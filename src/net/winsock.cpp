@@ -7,12 +7,10 @@
 #include <QHostInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QUdpSocket>
 #include <QtDebug>
 #include <utility>
 
-namespace
-{
+namespace {
 
 constexpr qint32 kLastPort = 65535;
 
@@ -71,7 +69,6 @@ void Winsock::Impl::BeginSession()
 {
     ++session;
     arrivalPosted = false;
-    drainPosted = false;
 }
 
 void Winsock::Impl::CloseAll()
@@ -177,7 +174,7 @@ qint32 Winsock::LocalPort() const
     if (d->server)
         inUse = d->server->serverPort();
     else if (d->udp)
-        inUse = d->udp->localPort();
+        inUse = d->udp->LocalPort();
     else if (d->tcp)
         inUse = d->tcp->localPort();
     return inUse != 0 ? inUse : d->localPort;
