@@ -11,6 +11,8 @@
 // what the system drops for want of room is counted, per socket.
 class UdpSocket {
 public:
+    static constexpr int kBatch = 64;
+
     // Throws RaisedError when the port cannot be bound.
     explicit UdpSocket(quint16 port);
     ~UdpSocket();

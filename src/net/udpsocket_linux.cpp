@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr int kBatch = 64;
+constexpr int kBatch = UdpSocket::kBatch;
 constexpr size_t kLargestDatagram = 65536;
 // Asked of the system so a burst waits there rather than being dropped; an ordinary user gets
 // what the system's limit allows, a privileged one the whole of it.

@@ -91,6 +91,7 @@ public:
     quint32 dropsSeen = 0;
     qint64 lossesUntold = 0;
     QTimer* lossPacer = nullptr; // at most one Lost event a second
+    QTimer* readPacer = nullptr; // watches the socket again a moment after a short batch
 
 private:
     void TryNextAddress();
@@ -109,6 +110,7 @@ private:
     void AimUdp(const QList<QHostAddress>& addresses);
     void ReadDatagrams();
     void DeliverBatch(int count);
+    void WatchAgain(int lastBatch);
     void CountLosses();
     void TellLosses();
 };

@@ -8,6 +8,10 @@
 namespace {
 
 constexpr int kLossReportMs = 1000;
+// After a batch that emptied the system's queue, the next read waits this long, so a steady
+// stream is taken a batch at a time rather than a wake-up per datagram; the system's receive
+// buffer holds far more than arrives meanwhile.
+constexpr int kShortBatchPauseMs = 1;
 
 // Without a handshake there is no telling which address a peer listens on; IPv4 is the one
 // peers bind most often.
@@ -33,6 +37,8 @@ void Winsock::Impl::CloseUdp()
     udp.reset();
     if (lossPacer)
         lossPacer->stop();
+    if (readPacer)
+        readPacer->stop();
     lossesUntold = 0;
     target.clear();
     targetPort = 0;
@@ -51,6 +57,14 @@ void Winsock::Impl::OpenUdp(quint16 port)
         lossPacer->setSingleShot(true);
         lossPacer->setInterval(kLossReportMs);
         QObject::connect(lossPacer, &QTimer::timeout, q, [this] { TellLosses(); });
+        readPacer = new QTimer(q);
+        readPacer->setSingleShot(true);
+        readPacer->setTimerType(Qt::PreciseTimer);
+        readPacer->setInterval(kShortBatchPauseMs);
+        QObject::connect(readPacer, &QTimer::timeout, q, [this] {
+            if (udpReadable)
+                udpReadable->setEnabled(true);
+        });
     }
     state = sckOpen;
 }
@@ -130,8 +144,16 @@ void Winsock::Impl::ReadDatagrams()
         const quint64 current = session;
         DeliverBatch(count);
         if (session == current)
-            udpReadable->setEnabled(true);
+            WatchAgain(count);
     });
+}
+
+void Winsock::Impl::WatchAgain(int lastBatch)
+{
+    if (lastBatch < UdpSocket::kBatch)
+        readPacer->start();
+    else
+        udpReadable->setEnabled(true);
 }
 
 void Winsock::Impl::DeliverBatch(int count)
