@@ -1,27 +1,38 @@
-// A UDP flood into the receiver of a UDP-mode window, from a sender in another process: what
-// reached the day file, and how long the window's event loop was held up meanwhile.
+// UDP floods into the receiver of a UDP-mode window, from a sender in another process: what
+// reached the day file, what the system reported lost, the window's CPU per datagram, how long
+// its event loop was held up, and its memory; beside it a bare receiver doing the least work a
+// logging receiver must do.
 #include "benchsupport.h"
 #include "figures.h"
 
 #include "app/frmudp.h"
+#include "net/winsock.h"
 
-#include <QAbstractItemModel>
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
 #include <QUdpSocket>
+#include <sys/resource.h>
 
 namespace {
 
-constexpr int kDatagrams = 100000;
+struct Flood {
+    int count;
+    int rate; // per second; 0 is as fast as the sender can
+    int size; // bytes a datagram
+};
 
 struct FloodResult {
     qint64 sent = 0;
     qint64 logged = 0;
-    double arrivalsPerSecond = 0;
+    qint64 lost = 0;
+    double cpuUsPerDatagram = 0;
     double longestGapMs = 0;
+    double residentAtFirstClearMb = 0;
+    double residentAtLastClearMb = 0;
+    double peakResidentMb = 0;
 };
 
 quint16 FreeUdpPort()
@@ -31,20 +42,60 @@ quint16 FreeUdpPort()
     return probe.localPort();
 }
 
-qint64 LoggedArrivals(const QString& dayFile)
+double CpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// RCV[ lines and the sum of LOST[n] in the day file.
+void CountRecord(const QString& dayFile, FloodResult& result)
 {
     QFile in(dayFile);
     if (!in.open(QIODevice::ReadOnly))
-        return 0;
-    qint64 count = 0;
+        return;
     while (!in.atEnd()) {
-        if (in.readLine().mid(40, 4) == "RCV[")
-            ++count;
+        const QByteArray line = in.readLine();
+        if (line.mid(40, 4) == "RCV[")
+            ++result.logged;
+        else if (line.mid(40, 5) == "LOST[")
+            result.lost += line.mid(45, line.indexOf(']') - 45).toLongLong();
     }
-    return count;
 }
 
-FloodResult Flood(int rate)
+// Samples memory and notices each time the list empties itself past its bound.
+class MemoryWatch : public QObject {
+public:
+    explicit MemoryWatch(const frmUDP& window) : window_(window)
+    {
+        connect(&timer_, &QTimer::timeout, this, [this] { Sample(); });
+        timer_.start(10);
+    }
+    void Sample()
+    {
+        const double resident = ResidentMb();
+        peak = qMax(peak, resident);
+        const int rows = window_.List2->count();
+        if (rows < rows_) {
+            if (firstClear == 0)
+                firstClear = resident;
+            lastClear = resident;
+        }
+        rows_ = rows;
+    }
+    double peak = 0;
+    double firstClear = 0;
+    double lastClear = 0;
+
+private:
+    const frmUDP& window_;
+    QTimer timer_;
+    int rows_ = 0;
+};
+
+FloodResult FloodWindow(const Flood& flood)
 {
     ScratchProgramFolder folder;
     FloodResult result;
@@ -53,66 +104,115 @@ FloodResult Flood(int rate)
     const quint16 port = FreeUdpPort();
     window.txtRcvPort->setText(QString::number(port));
     window.cmdRcvOpen->click();
-
-    QElapsedTimer clock;
-    clock.start();
     qint64 arrivals = 0;
-    qint64 firstNs = -1;
-    qint64 lastNs = 0;
-    QObject::connect(window.List2->model(), &QAbstractItemModel::rowsInserted, [&] {
-        lastNs = clock.nsecsElapsed();
-        if (firstNs < 0)
-            firstNs = lastNs;
-        ++arrivals;
-    });
+    qint64 lost = 0;
+    QObject::connect(&window.Winsock2(), &Winsock::DataArrival, [&] { ++arrivals; });
+    QObject::connect(&window.Winsock2(), &Winsock::Lost, [&](qint64 count) { lost += count; });
+
+    MemoryWatch memory(window);
     TickGapProbe probe;
     probe.start();
+    const double cpuBefore = CpuSeconds();
     QProcess sender;
     sender.start(QStringLiteral(BENCH_UDPSENDER),
-                 {QString::number(port), QString::number(kDatagrams), QString::number(rate)});
-    SpinUntil([&] { return sender.state() == QProcess::NotRunning; }, 120000);
+                 {QString::number(port), QString::number(flood.count), QString::number(flood.rate),
+                  QString::number(flood.size)});
+    SpinUntil([&] { return sender.state() == QProcess::NotRunning; }, 600000);
     result.sent = sender.readAllStandardOutput().trimmed().toLongLong();
-    // Done when everything sent has arrived, or nothing more has for half a second.
+    // Done when every datagram sent is shown or told lost, or nothing more comes for a while
+    // (the last LOST line may follow its losses by a second).
     qint64 seen = -1;
-    qint64 quietSinceNs = clock.nsecsElapsed();
+    QElapsedTimer quiet;
     SpinUntil(
         [&] {
-            if (arrivals != seen) {
-                seen = arrivals;
-                quietSinceNs = clock.nsecsElapsed();
+            if (arrivals + lost != seen) {
+                seen = arrivals + lost;
+                quiet.start();
             }
-            return arrivals >= result.sent || clock.nsecsElapsed() - quietSinceNs > 500000000;
+            return arrivals + lost >= result.sent || quiet.elapsed() > 2000;
         },
-        300000);
+        600000);
+    const double cpu = CpuSeconds() - cpuBefore;
     probe.stop();
+    memory.Sample();
     window.close();
 
-    result.logged = LoggedArrivals(folder.dayFile());
+    CountRecord(folder.dayFile(), result);
+    result.cpuUsPerDatagram = result.logged > 0 ? cpu * 1e6 / double(result.logged) : 0;
     result.longestGapMs = probe.longestGapMs();
-    if (arrivals > 1 && lastNs > firstNs)
-        result.arrivalsPerSecond = (arrivals - 1) / ((lastNs - firstNs) / 1e9);
+    result.residentAtFirstClearMb = memory.firstClear;
+    result.residentAtLastClearMb = memory.lastClear;
+    result.peakResidentMb = memory.peak;
     return result;
 }
 
-void Print(const QString& run, const FloodResult& result)
+// Datagrams received, CPU microseconds a datagram.
+std::pair<qint64, double> FloodBareReceiver(const Flood& flood)
 {
-    const double loss =
-        result.sent > 0 ? 100.0 * double(result.sent - result.logged) / double(result.sent) : 0;
+    ScratchProgramFolder folder;
+    const quint16 port = FreeUdpPort();
+    QProcess receiver;
+    receiver.start(QStringLiteral(BENCH_BARERECEIVER),
+                   {QString::number(port), QString::number(flood.count), folder.dayFile()});
+    receiver.waitForReadyRead(10000);
+    receiver.readLine(); // ready
+    QProcess sender;
+    sender.start(QStringLiteral(BENCH_UDPSENDER),
+                 {QString::number(port), QString::number(flood.count), QString::number(flood.rate),
+                  QString::number(flood.size)});
+    sender.waitForFinished(600000);
+    receiver.waitForFinished(600000);
+    const QList<QByteArray> figures = receiver.readAllStandardOutput().trimmed().split(' ');
+    if (figures.size() != 2)
+        return {0, 0};
+    return {figures.at(0).toLongLong(), figures.at(1).toDouble()};
+}
+
+void PrintAccounting(const QString& run, const FloodResult& result)
+{
     PrintFigure(run + QStringLiteral(", datagrams sent"), double(result.sent),
                 QStringLiteral("datagrams"), 0);
     PrintFigure(run + QStringLiteral(", RCV lines logged"), double(result.logged),
                 QStringLiteral("lines"), 0);
-    PrintFigure(run + QStringLiteral(", loss"), loss, QStringLiteral("%"));
-    PrintFigure(run + QStringLiteral(", arrivals"), result.arrivalsPerSecond,
-                QStringLiteral("per s"), 0);
+    PrintFigure(run + QStringLiteral(", LOST reported"), double(result.lost),
+                QStringLiteral("datagrams"), 0);
+    PrintFigure(run + QStringLiteral(", unaccounted (sent - logged - lost)"),
+                double(result.sent - result.logged - result.lost), QStringLiteral("datagrams"), 0);
+}
+
+void PrintSustained(const QString& run, const FloodResult& result)
+{
+    PrintAccounting(run, result);
+    PrintFigure(run + QStringLiteral(", cpu per datagram"), result.cpuUsPerDatagram,
+                QStringLiteral("us"));
     PrintFigure(run + QStringLiteral(", longest 10 ms tick gap"), result.longestGapMs,
                 QStringLiteral("ms"), 1);
+    PrintFigure(run + QStringLiteral(", resident after first clearing"),
+                result.residentAtFirstClearMb, QStringLiteral("MB"), 1);
+    PrintFigure(run + QStringLiteral(", resident after last clearing"),
+                result.residentAtLastClearMb, QStringLiteral("MB"), 1);
 }
 
 } // namespace
 
 void UdpFloodFigures()
 {
-    Print(QStringLiteral("udp flat out"), Flood(0));
-    Print(QStringLiteral("udp 20000/s"), Flood(20000));
+    const Flood sustained100k{1000000, 100000, 16};
+    const auto [bareReceived, bareCpu] = FloodBareReceiver(sustained100k);
+    PrintFigure(QStringLiteral("bare receiver, datagrams received of 1000000"),
+                double(bareReceived), QStringLiteral("datagrams"), 0);
+    PrintFigure(QStringLiteral("bare receiver, cpu per datagram"), bareCpu, QStringLiteral("us"));
+
+    PrintSustained(QStringLiteral("udp sustained 50000/s"), FloodWindow({1000000, 50000, 16}));
+    const FloodResult fast = FloodWindow(sustained100k);
+    PrintSustained(QStringLiteral("udp sustained 100000/s"), fast);
+    if (bareCpu > 0)
+        PrintFigure(QStringLiteral("udp sustained, cpu ratio to bare"),
+                    fast.cpuUsPerDatagram / bareCpu, QStringLiteral("x"));
+
+    PrintAccounting(QStringLiteral("udp flat out"), FloodWindow({100000, 0, 16}));
+    const FloodResult large = FloodWindow({36000, 12000, 65000});
+    PrintAccounting(QStringLiteral("udp 64 KB datagrams at 12000/s"), large);
+    PrintFigure(QStringLiteral("udp 64 KB datagrams at 12000/s, peak resident"),
+                large.peakResidentMb, QStringLiteral("MB"), 1);
 }

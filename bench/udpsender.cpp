@@ -1,8 +1,9 @@
-// Sends COUNT datagrams of 16 bytes to 127.0.0.1:PORT, flat out (RATE 0) or RATE per second in
-// one-millisecond bursts, then prints how many the system took.
+// Sends COUNT datagrams of SIZE bytes (16 unless given) to 127.0.0.1:PORT, flat out (RATE 0) or
+// RATE per second in one-millisecond bursts, then prints how many the system took.
 #include <arpa/inet.h>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -26,13 +27,14 @@ void SleepUntil(const timespec& start, long long offsetNs)
 
 int main(int argc, char* argv[])
 {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: %s PORT COUNT RATE\n", argv[0]);
+    if (argc != 4 && argc != 5) {
+        std::fprintf(stderr, "usage: %s PORT COUNT RATE [SIZE]\n", argv[0]);
         return 2;
     }
     const int port = std::atoi(argv[1]);
     const long long count = std::atoll(argv[2]);
     const long long rate = std::atoll(argv[3]);
+    const int size = argc == 5 ? std::atoi(argv[4]) : 16;
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in to{};
     to.sin_family = AF_INET;
@@ -43,12 +45,14 @@ int main(int argc, char* argv[])
     timespec start;
     clock_gettime(CLOCK_MONOTONIC, &start);
     long long sent = 0;
-    char payload[24]; // room for any counter; the first 16 characters go out
+    static char payload[65536] = {}; // a counter in its first 16 characters
     for (long long i = 0; i < count; ++i) {
         if (rate > 0 && i % perBurst == 0)
             SleepUntil(start, i * 1000000000LL / rate);
-        std::snprintf(payload, sizeof payload, "%016lld", i);
-        if (sendto(fd, payload, 16, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) == 16)
+        char counter[24];
+        std::snprintf(counter, sizeof counter, "%016lld", i);
+        std::memcpy(payload, counter, 16);
+        if (sendto(fd, payload, size, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) == size)
             ++sent;
     }
     close(fd);

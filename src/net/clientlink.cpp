@@ -3,6 +3,7 @@
 #include "convert/conversions.h"
 #include "convert/numeric.h"
 #include "net/guard.h"
+#include "net/lostline.h"
 #include "net/portnumber.h"
 
 #include <QCoreApplication>
@@ -23,7 +24,7 @@ QString DataLine(const char* tag, const QString& shown)
 
 ClientLink::ClientLink(ClientView& view, QObject* parent) : QObject(parent), view_(view)
 {
-    auto guard = [this](void (ClientLink::*handler)()) {
+    auto guard = [this](auto handler) {
         return GuardedSlot(this, handler, [this](const QString& line) { Report(line); });
     };
     connect(&Winsock1, &Winsock::ConnectEvent, this, guard(&ClientLink::Winsock1_Connect));
@@ -31,6 +32,7 @@ ClientLink::ClientLink(ClientView& view, QObject* parent) : QObject(parent), vie
     connect(&Winsock1, &Winsock::SendComplete, this, guard(&ClientLink::Winsock1_SendComplete));
     connect(&Winsock1, &Winsock::CloseEvent, this, guard(&ClientLink::Winsock1_Close));
     connect(&Winsock1, &Winsock::DataArrival, this, guard(&ClientLink::Winsock1_DataArrival));
+    connect(&Winsock1, &Winsock::Lost, this, guard(&ClientLink::Winsock1_Lost));
 }
 
 void ClientLink::LoadDefaults(bool udpMode)
@@ -220,4 +222,9 @@ void ClientLink::Winsock1_DataArrival()
 {
     const QByteArray bytes = Winsock1.GetData();
     Report(DataLine("RCV[", view_.HexDisplay() ? BytesToHex(bytes) : BytesToText(bytes)));
+}
+
+void ClientLink::Winsock1_Lost(qint64 count)
+{
+    Report(LostLine(count));
 }

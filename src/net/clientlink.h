@@ -33,6 +33,7 @@ public:
     void Winsock1_SendComplete();
     void Winsock1_Close();
     void Winsock1_DataArrival();
+    void Winsock1_Lost(qint64 count);
 
     Winsock Winsock1;
 

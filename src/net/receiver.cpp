@@ -3,6 +3,7 @@
 #include "convert/conversions.h"
 #include "convert/numeric.h"
 #include "net/guard.h"
+#include "net/lostline.h"
 #include "net/portnumber.h"
 
 Receiver::Receiver(ReceiverView& view, QObject* parent) : QObject(parent), view_(view)
@@ -15,6 +16,7 @@ Receiver::Receiver(ReceiverView& view, QObject* parent) : QObject(parent), view_
     connect(&Winsock2, &Winsock::CloseEvent, this, guarded(&Receiver::Winsock2_Close));
     connect(&Winsock2, &Winsock::Error, this, guarded(&Receiver::Winsock2_Error));
     connect(&Winsock2, &Winsock::DataArrival, this, guarded(&Receiver::Winsock2_DataArrival));
+    connect(&Winsock2, &Winsock::Lost, this, guarded(&Receiver::Winsock2_Lost));
 }
 
 qint32 Receiver::ListeningPort() const
@@ -78,6 +80,11 @@ void Receiver::Winsock2_DataArrival()
     const QByteArray bytes = Winsock2.GetData();
     const QString shown = view_.HexDisplay() ? BytesToHex(bytes) : BytesToText(bytes);
     Report(QStringLiteral("RCV[") + shown + QLatin1Char(']'));
+}
+
+void Receiver::Winsock2_Lost(qint64 count)
+{
+    Report(LostLine(count));
 }
 
 void Receiver::cmdRcvPortSend_Click()

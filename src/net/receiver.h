@@ -20,6 +20,7 @@ public:
     void Winsock2_Error();
     void CloseListener();
     void Winsock2_DataArrival();
+    void Winsock2_Lost(qint64 count);
     void cmdRcvPortSend_Click();
     void DoSendEther2(Winsock& Winsock2, const QString& iSend_Data);
     // The unload step: close the receiver if it is open.

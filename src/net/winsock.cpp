@@ -7,7 +7,6 @@
 #include <QHostInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QUdpSocket>
 #include <QtDebug>
 #include <utility>
 
@@ -70,7 +69,6 @@ void Winsock::Impl::BeginSession()
 {
     ++session;
     arrivalPosted = false;
-    drainPosted = false;
 }
 
 void Winsock::Impl::CloseAll()
@@ -176,7 +174,7 @@ qint32 Winsock::LocalPort() const
     if (d->server)
         inUse = d->server->serverPort();
     else if (d->udp)
-        inUse = d->udp->localPort();
+        inUse = d->udp->LocalPort();
     else if (d->tcp)
         inUse = d->tcp->localPort();
     return inUse != 0 ? inUse : d->localPort;

@@ -56,7 +56,7 @@ public:
     void SendData(const QByteArray& data);
     void SendData(const QString& text); // sent in the Windows-31J code page
     // TCP: what has arrived and not been taken yet, at most kMostBytesPerArrival bytes; what the
-    // peer sent beyond that comes with the next DataArrival. UDP: the latest datagram.
+    // peer sent beyond that comes with the next DataArrival. UDP: the datagram just announced.
     QByteArray GetData();
     // Never throws; afterwards State() is sckClosed.
     void Close();
@@ -68,6 +68,9 @@ signals:
     void SendComplete();
     void CloseEvent();
     void Error(int number, const QString& description);
+    // UDP: datagrams the system dropped for this socket, for want of room to hold them, since the
+    // previous Lost event; at most one a second while losses go on.
+    void Lost(qint64 count);
 
 private:
     class Impl;

@@ -3,22 +3,23 @@
 // The inner working of Winsock, shared by its TCP and UDP halves.
 
 #include "net/raisederror.h"
+#include "net/udpsocket.h"
 #include "net/winsock.h"
 
 #include <QAbstractSocket>
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
-#include <QNetworkDatagram>
 #include <deque>
 #include <functional>
+#include <memory>
 
 class QTcpServer;
 class QTcpSocket;
-class QUdpSocket;
+class QSocketNotifier;
+class QTimer;
 
-class Winsock::Impl
-{
+class Winsock::Impl {
 public:
     explicit Impl(Winsock* owner) : q(owner) {}
 
@@ -80,16 +81,17 @@ public:
     QHash<qint32, QTcpSocket*> offeredRequests; // in the hands of a ConnectionRequest handler
 
     // UDP
-    QUdpSocket* udp = nullptr;
+    std::unique_ptr<UdpSocket> udp;
+    QSocketNotifier* udpReadable = nullptr;
     bool replyToSender = false; // bound: answer whoever sent last; else send to the remote
     QHostAddress target;
     quint16 targetPort = 0;
-    QList<QByteArray> unsentDatagrams;             // sent before the remote host was resolved
-    std::deque<QNetworkDatagram> arrivedDatagrams; // read, not yet delivered
+    QList<QByteArray> unsentDatagrams; // sent before the remote host was resolved
     QByteArray datagram;
-    QHostAddress sender;
-    quint16 senderPort = 0;
-    bool drainPosted = false;
+    quint32 dropsSeen = 0;
+    qint64 lossesUntold = 0;
+    QTimer* lossPacer = nullptr; // at most one Lost event a second
+    QTimer* readPacer = nullptr; // watches the socket again a moment after a short batch
 
 private:
     void TryNextAddress();
@@ -106,8 +108,9 @@ private:
     void OfferRequest(qint32 requestId);
     void OpenUdp(quint16 port);
     void AimUdp(const QList<QHostAddress>& addresses);
-    bool WriteDatagram(const QByteArray& data, const QHostAddress& to, quint16 port);
     void ReadDatagrams();
-    void ScheduleDrain();
-    void Drain();
+    void DeliverBatch(int count);
+    void WatchAgain(int lastBatch);
+    void CountLosses();
+    void TellLosses();
 };

@@ -7,8 +7,7 @@
 #include <limits>
 #include <utility>
 
-namespace
-{
+namespace {
 
 // Longest a closed connection may keep handing over what was sent before it goes.
 constexpr int kLingerMs = 30000;

@@ -1,25 +1,17 @@
 #include "net/socketerrors.h"
 #include "net/winsock_p.h"
 
-#include <QNetworkDatagram>
-#include <QSignalBlocker>
-#include <QUdpSocket>
-#include <QVariant>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <utility>
 
-namespace
-{
+namespace {
 
-// A flood of datagrams is delivered a batch per turn of the event loop, so timers and the
-// window keep running.
-constexpr int kDatagramsPerTurn = 32;
-constexpr int kDatagramsPerRead = 256;
-// Beyond this many undelivered datagrams new ones are dropped, as a full receive buffer would.
-// A burst of small datagrams is taken in faster than each can be shown and logged; this much
-// (a few seconds at full speed, some megabytes) is held rather than lost.
-constexpr size_t kMostWaitingDatagrams = 65536;
-// Asked of the system for the same reason; it may grant less.
-constexpr int kReceiveBufferBytes = 4 << 20;
+constexpr int kLossReportMs = 1000;
+// After a batch that emptied the system's queue, the next read waits this long, so a steady
+// stream is taken a batch at a time rather than a wake-up per datagram; the system's receive
+// buffer holds far more than arrives meanwhile.
+constexpr int kShortBatchPauseMs = 1;
 
 // Without a handshake there is no telling which address a peer listens on; IPv4 is the one
 // peers bind most often.
@@ -36,36 +28,44 @@ QHostAddress PreferIPv4(const QList<QHostAddress>& addresses)
 
 void Winsock::Impl::CloseUdp()
 {
-    if (udp) {
-        QObject::disconnect(udp, nullptr, q, nullptr);
-        udp->close();
-        udp->deleteLater();
-        udp = nullptr;
+    if (udpReadable) {
+        // It may be the notifier whose signal is running now.
+        udpReadable->setEnabled(false);
+        udpReadable->deleteLater();
+        udpReadable = nullptr;
     }
+    udp.reset();
+    if (lossPacer)
+        lossPacer->stop();
+    if (readPacer)
+        readPacer->stop();
+    lossesUntold = 0;
     target.clear();
     targetPort = 0;
     unsentDatagrams.clear();
-    arrivedDatagrams.clear();
     datagram.clear();
-    sender.clear();
-    senderPort = 0;
 }
 
 void Winsock::Impl::OpenUdp(quint16 port)
 {
-    auto* socket = new QUdpSocket(q);
-    // Any address, both IPv6 and IPv4; no sharing, so a port in use is an error.
-    if (!socket->bind(QHostAddress::Any, port, QAbstractSocket::DontShareAddress)) {
-        const RaisedError failure = SocketFailureOf(socket->error());
-        delete socket;
-        throw failure;
+    udp = std::make_unique<UdpSocket>(port);
+    dropsSeen = udp->Drops();
+    udpReadable = new QSocketNotifier(udp->Descriptor(), QSocketNotifier::Read, q);
+    QObject::connect(udpReadable, &QSocketNotifier::activated, q, [this] { ReadDatagrams(); });
+    if (!lossPacer) {
+        lossPacer = new QTimer(q);
+        lossPacer->setSingleShot(true);
+        lossPacer->setInterval(kLossReportMs);
+        QObject::connect(lossPacer, &QTimer::timeout, q, [this] { TellLosses(); });
+        readPacer = new QTimer(q);
+        readPacer->setSingleShot(true);
+        readPacer->setTimerType(Qt::PreciseTimer);
+        readPacer->setInterval(kShortBatchPauseMs);
+        QObject::connect(readPacer, &QTimer::timeout, q, [this] {
+            if (udpReadable)
+                udpReadable->setEnabled(true);
+        });
     }
-    udp = socket;
-    udp->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption,
-                         QVariant(kReceiveBufferBytes));
-    QObject::connect(udp, &QIODevice::readyRead, q, [this] { ReadDatagrams(); });
-    QObject::connect(udp, &QAbstractSocket::errorOccurred, q,
-                     [this](QAbstractSocket::SocketError error) { Fail(SocketFailureOf(error)); });
     state = sckOpen;
 }
 
@@ -95,20 +95,14 @@ void Winsock::Impl::AimUdp(const QList<QHostAddress>& addresses)
         Fail(SocketFailureOf(QAbstractSocket::HostNotFoundError));
         return;
     }
-    for (const QByteArray& data : std::exchange(unsentDatagrams, {})) {
-        if (!WriteDatagram(data, target, targetPort)) {
-            Fail(SocketFailureOf(udp->error()));
-            return;
+    try {
+        for (const QByteArray& data : std::exchange(unsentDatagrams, {})) {
+            udp->SendTo(data, target, targetPort);
+            Post([this] { emit q->SendComplete(); });
         }
-        Post([this] { emit q->SendComplete(); });
+    } catch (const RaisedError& failure) {
+        Fail(failure);
     }
-}
-
-bool Winsock::Impl::WriteDatagram(const QByteArray& data, const QHostAddress& to, quint16 port)
-{
-    // The caller reports a failure; the socket's own error signal would report it twice.
-    const QSignalBlocker quiet(udp);
-    return udp->writeDatagram(data, to, port) == data.size();
 }
 
 void Winsock::Impl::SendUdp(const QByteArray& data)
@@ -119,55 +113,79 @@ void Winsock::Impl::SendUdp(const QByteArray& data)
         unsentDatagrams.append(data); // goes out once the remote host is resolved
         return;
     }
-    if (replyToSender && sender.isNull())
+    if (replyToSender && !udp->HasSender())
         throw RaisedError(ErrorNumber::DestinationRequired,
                           "No datagram has arrived yet, so there is no one to reply to.");
-    const bool sent = replyToSender ? WriteDatagram(data, sender, senderPort)
-                                    : WriteDatagram(data, target, targetPort);
-    if (!sent)
-        throw SocketFailureOf(udp->error());
+    if (replyToSender)
+        udp->SendTo(data, udp->LastSenderAddress(), udp->LastSenderPort());
+    else
+        udp->SendTo(data, target, targetPort);
     Post([this] { emit q->SendComplete(); });
 }
 
-// Qt re-arms a UDP socket's read notification only when a datagram is read, so every
-// readyRead reads here; delivery is left to later turns.
+// One batch per turn of the event loop, so timers and the window keep running under a flood;
+// the rest waits in the system's receive buffer, and the socket is watched again once the batch
+// is delivered. Delivering through a posted event also keeps timers at their normal priority.
 void Winsock::Impl::ReadDatagrams()
 {
-    for (int n = 0; n < kDatagramsPerRead && udp->hasPendingDatagrams(); ++n) {
-        QNetworkDatagram arrived = udp->receiveDatagram();
-        if (!arrived.isValid())
-            break;
-        if (arrivedDatagrams.size() < kMostWaitingDatagrams)
-            arrivedDatagrams.push_back(std::move(arrived));
-    }
-    if (!arrivedDatagrams.empty())
-        ScheduleDrain();
-}
-
-void Winsock::Impl::ScheduleDrain()
-{
-    if (drainPosted)
+    int count = 0;
+    try {
+        count = udp->ReadBatch();
+    } catch (const RaisedError& failure) {
+        udpReadable->setEnabled(false);
+        Fail(failure);
         return;
-    drainPosted = true;
-    Post([this] {
-        drainPosted = false;
-        Drain();
+    }
+    CountLosses();
+    if (count == 0)
+        return;
+    udpReadable->setEnabled(false);
+    Post([this, count] {
+        const quint64 current = session;
+        DeliverBatch(count);
+        if (session == current)
+            WatchAgain(count);
     });
 }
 
-void Winsock::Impl::Drain()
+void Winsock::Impl::WatchAgain(int lastBatch)
+{
+    if (lastBatch < UdpSocket::kBatch)
+        readPacer->start();
+    else
+        udpReadable->setEnabled(true);
+}
+
+void Winsock::Impl::DeliverBatch(int count)
 {
     const quint64 current = session;
-    for (int n = 0; n < kDatagramsPerTurn && !arrivedDatagrams.empty(); ++n) {
-        const QNetworkDatagram next = arrivedDatagrams.front();
-        arrivedDatagrams.pop_front();
-        datagram = next.data();
-        sender = next.senderAddress();
-        senderPort = quint16(next.senderPort());
+    for (int i = 0; i < count; ++i) {
+        datagram = udp->DatagramAt(i);
+        udp->NoteSenderOf(i);
         Guarded([&] { emit q->DataArrival(datagram.size()); });
         if (session != current)
             return; // the handler closed the socket
     }
-    if (!arrivedDatagrams.empty())
-        ScheduleDrain();
+}
+
+void Winsock::Impl::CountLosses()
+{
+    const quint32 drops = udp->Drops();
+    const quint32 fresh = drops - dropsSeen; // the system's counter wraps
+    dropsSeen = drops;
+    if (fresh == 0)
+        return;
+    lossesUntold += fresh;
+    if (!lossPacer->isActive())
+        TellLosses();
+}
+
+// While losses go on they are told once a second; the last of them a second after they stop.
+void Winsock::Impl::TellLosses()
+{
+    if (lossesUntold == 0)
+        return;
+    const qint64 lost = std::exchange(lossesUntold, 0);
+    Post([this, lost] { emit q->Lost(lost); });
+    lossPacer->start();
 }

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QtGlobal>
+#include <memory>
+
+// A UDP socket on the system's own descriptor, bound to one port on every local address, read
+// a batch of datagrams per call. Datagrams the program has not read yet wait in the system's
+// receive buffer, so what the program holds itself is one batch, whatever the datagram size;
+// what the system drops for want of room is counted, per socket.
+class UdpSocket {
+public:
+    static constexpr int kBatch = 64;
+
+    // Throws RaisedError when the port cannot be bound.
+    explicit UdpSocket(quint16 port);
+    ~UdpSocket();
+    UdpSocket(const UdpSocket&) = delete;
+    UdpSocket& operator=(const UdpSocket&) = delete;
+
+    int Descriptor() const;
+    quint16 LocalPort() const;
+
+    // One datagram; throws RaisedError when the system does not take it.
+    void SendTo(const QByteArray& data, const QHostAddress& to, quint16 port);
+
+    // Reads what is waiting now, up to one batch; returns how many datagrams were read (0 when
+    // none). Throws RaisedError when the socket fails.
+    int ReadBatch();
+    // Datagram `index` of the last batch, valid until the next ReadBatch.
+    QByteArray DatagramAt(int index) const;
+    // Makes the sender of datagram `index` the one LastSender() names.
+    void NoteSenderOf(int index);
+    bool HasSender() const;
+    QHostAddress LastSenderAddress() const;
+    quint16 LastSenderPort() const;
+
+    // Datagrams the system dropped for this socket since it was opened (wraps at 2^32).
+    quint32 Drops() const;
+
+private:
+    struct Native;
+    std::unique_ptr<Native> native_;
+};
