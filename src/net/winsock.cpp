@@ -277,3 +277,8 @@ void Winsock::Close()
 {
     d->CloseAll();
 }
+
+int Winsock::RefuseKeptRequests()
+{
+    return d->RefuseKeptRequests();
+}
