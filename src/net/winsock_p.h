@@ -78,8 +78,7 @@ public:
     QTcpServer* server = nullptr;
     qint32 lastRequestId = 0;
     // Connections the system had completed when listening stopped, oldest first; the next Listen
-    // offers them before it listens again. Never more than the listener held: one taken by Qt
-    // and the system's listen backlog.
+    // offers them before it listens again. Bounded by the listen backlog (winsocktcp.cpp).
     std::deque<QTcpSocket*> keptRequests;
     QHash<qint32, QTcpSocket*> offeredRequests; // in the hands of a ConnectionRequest handler
 
