@@ -47,6 +47,7 @@ void Receiver::Winsock2_ConnectionRequest(qint32 requestId)
         Winsock2.Accept(requestId);
     } catch (const RaisedError& error) {
         Report(ErrLine(error));
+        RefuseWaitingPeers();
     }
 }
 
@@ -73,6 +74,7 @@ void Receiver::CloseListener()
     } catch (const RaisedError&) {
         // The receiver is closed for the rest of the run either way.
     }
+    RefuseWaitingPeers();
 }
 
 void Receiver::Winsock2_DataArrival()
@@ -105,4 +107,14 @@ void Receiver::CloseIfOpen()
 {
     if (Winsock2.State() != Winsock::sckClosed)
         Winsock2.Close();
+    RefuseWaitingPeers();
+}
+
+// Peers that connected while another was served wait for the receiver to listen again; when it
+// never will, they are reset and the record says how many.
+void Receiver::RefuseWaitingPeers()
+{
+    const int refused = Winsock2.RefuseKeptRequests();
+    if (refused > 0)
+        Report(QStringLiteral("REFUSED[") + QString::number(refused) + QLatin1Char(']'));
 }

@@ -30,6 +30,7 @@ public:
 
 private:
     qint32 ListeningPort() const;
+    void RefuseWaitingPeers();
     void Report(const QString& text) { view_.AddList2Msg(text); }
 
     ReceiverView& view_;

@@ -275,3 +275,8 @@ void Winsock::Close()
 {
     d->CloseAll();
 }
+
+int Winsock::RefuseKeptRequests()
+{
+    return d->RefuseKeptRequests();
+}

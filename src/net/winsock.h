@@ -58,8 +58,11 @@ public:
     // TCP: what has arrived and not been taken yet, at most kMostBytesPerArrival bytes; what the
     // peer sent beyond that comes with the next DataArrival. UDP: the datagram just announced.
     QByteArray GetData();
-    // Never throws; afterwards State() is sckClosed.
+    // Never throws; afterwards State() is sckClosed. Connections that had reached a listening
+    // control but were not offered yet are kept and offered by the next Listen, in order.
     void Close();
+    // Resets the kept connections instead (nothing will listen again); returns how many.
+    int RefuseKeptRequests();
 
 signals:
     void ConnectEvent();

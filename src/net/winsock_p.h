@@ -44,6 +44,7 @@ public:
     void SendTcp(const QByteArray& data);
     // What has arrived and not been taken; the socket's next part follows as a new arrival.
     QByteArray TakeReceived();
+    int RefuseKeptRequests();
 
     // UDP (winsockudp.cpp)
     void CloseUdp();
@@ -77,7 +78,9 @@ public:
     // TCP listener
     QTcpServer* server = nullptr;
     qint32 lastRequestId = 0;
-    QHash<qint32, QTcpSocket*> waitingRequests; // announced, not yet delivered
+    // Connections the system had completed when listening stopped, oldest first; the next Listen
+    // offers them before it listens again. Bounded by the listen backlog (winsocktcp.cpp).
+    std::deque<QTcpSocket*> keptRequests;
     QHash<qint32, QTcpSocket*> offeredRequests; // in the hands of a ConnectionRequest handler
 
     // UDP
@@ -104,8 +107,13 @@ private:
     void PeerClosed();
     void PostCloseAfterData();
     void CompleteSends();
-    void TakeRequests();
+    void StartListener(quint16 port);
+    void KeepCompleted();
+    void Adopt(QTcpSocket* request);
+    QTcpSocket* NextRequest();
+    void OfferNextRequest();
     void OfferRequest(qint32 requestId);
+    void ContinueListening();
     void OpenUdp(quint16 port);
     void AimUdp(const QList<QHostAddress>& addresses);
     void ReadDatagrams();

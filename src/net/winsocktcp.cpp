@@ -1,3 +1,4 @@
+#include "net/handshakestop.h"
 #include "net/socketerrors.h"
 #include "net/winsock_p.h"
 
@@ -16,6 +17,13 @@ constexpr qint64 kMostBytesPerArrival = Winsock::kMostBytesPerArrival;
 // A fast peer's data comes a few arrivals per turn of the event loop, so showing it is not held
 // up by repainting the window after every arrival.
 constexpr int kArrivalsPerTurn = 8;
+// Connections the system completes while the program has not yet taken them.
+constexpr int kListenBacklog = 50;
+// Kept when listening stops: the backlog, and the handshakes already answered then.
+constexpr std::size_t kMostKept = 2 * kListenBacklog;
+// A handshake the listener has answered completes one round trip later: at once on loopback,
+// within a few milliseconds on a local network.
+constexpr int kHandshakeWaitMs = 5;
 
 void Retire(QTcpSocket* socket, QObject* owner)
 {
@@ -45,14 +53,12 @@ void Winsock::Impl::CloseTcp()
     tcp = nullptr;
     if (server) {
         QObject::disconnect(server, nullptr, q, nullptr);
+        KeepCompleted();
         server->close();
         server->deleteLater();
         server = nullptr;
     }
     // Requests already offered stay: a ConnectionRequest handler closes, then accepts.
-    for (QTcpSocket* request : std::as_const(waitingRequests))
-        Refuse(request);
-    waitingRequests.clear();
     untriedAddresses.clear();
     received.clear();
     closePending = false;
@@ -211,41 +217,119 @@ void Winsock::Impl::Listen()
     RequireProtocol(sckTCPProtocol);
     RequireClosed();
     const quint16 port = RequireLocalPort();
+    // Connections kept from the last listening are offered first; until none is left the system
+    // refuses new peers, as it does while one is served.
+    if (keptRequests.empty())
+        StartListener(port);
+    BeginSession();
+    state = sckListening;
+    if (!server)
+        Post([this] { OfferNextRequest(); });
+}
+
+void Winsock::Impl::StartListener(quint16 port)
+{
     auto* listener = new QTcpServer(q);
+    // Qt takes one connection at a time; the others wait in the system's backlog, which bounds
+    // them.
+    listener->setMaxPendingConnections(1);
+    listener->setListenBacklogSize(kListenBacklog);
     if (!listener->listen(QHostAddress::Any, port)) {
         const RaisedError failure = SocketFailureOf(listener->serverError());
         delete listener;
         throw failure;
     }
-    BeginSession();
     server = listener;
-    QObject::connect(server, &QTcpServer::newConnection, q, [this] { TakeRequests(); });
+    QObject::connect(server, &QTcpServer::newConnection, q,
+                     [this] { Post([this] { OfferNextRequest(); }); });
     QObject::connect(server, &QTcpServer::acceptError, q,
                      [this](QAbstractSocket::SocketError error) { Fail(SocketFailureOf(error)); });
-    state = sckListening;
 }
 
-void Winsock::Impl::TakeRequests()
+// Closing a listener resets every connection still in its backlog, and the peer may already
+// have sent and closed. So new attempts are stopped first (their peers try again and are refused
+// once it is closed), then what the system had completed, or completes within a round trip, is
+// taken out, oldest first, and kept for the next Listen.
+void Winsock::Impl::KeepCompleted()
 {
-    while (QTcpSocket* request = server->nextPendingConnection()) {
-        request->setParent(q); // outlives the listener, which the handler's Close removes
-        lastRequestId = lastRequestId == std::numeric_limits<qint32>::max() ? 1 : lastRequestId + 1;
-        const qint32 id = lastRequestId;
-        waitingRequests.insert(id, request);
-        Post([this, id] { OfferRequest(id); });
+    StopNewHandshakes(server->socketDescriptor());
+    do {
+        while (keptRequests.size() < kMostKept) {
+            QTcpSocket* request = server->nextPendingConnection();
+            if (!request)
+                break;
+            Adopt(request);
+            keptRequests.push_back(request);
+        }
+    } while (keptRequests.size() < kMostKept && server->waitForNewConnection(kHandshakeWaitMs) &&
+             server->hasPendingConnections());
+}
+
+void Winsock::Impl::Adopt(QTcpSocket* request)
+{
+    request->setParent(q); // outlives the listener, which the handler's Close removes
+    // A peer that waits its turn fills a small hold, then TCP slows it down.
+    request->setReadBufferSize(kMostBytesPerArrival);
+}
+
+QTcpSocket* Winsock::Impl::NextRequest()
+{
+    if (!keptRequests.empty()) {
+        QTcpSocket* request = keptRequests.front();
+        keptRequests.pop_front();
+        return request;
     }
+    QTcpSocket* request = server ? server->nextPendingConnection() : nullptr;
+    if (request)
+        Adopt(request);
+    return request;
+}
+
+// Each connection gets its request id when it is offered, so the ids follow one another.
+void Winsock::Impl::OfferNextRequest()
+{
+    QTcpSocket* request = NextRequest();
+    if (!request)
+        return;
+    lastRequestId = lastRequestId == std::numeric_limits<qint32>::max() ? 1 : lastRequestId + 1;
+    offeredRequests.insert(lastRequestId, request);
+    const quint64 current = session;
+    OfferRequest(lastRequestId);
+    if (session == current && state == sckListening)
+        ContinueListening();
 }
 
 void Winsock::Impl::OfferRequest(qint32 requestId)
 {
-    QTcpSocket* request = waitingRequests.take(requestId);
-    if (!request)
-        return;
-    offeredRequests.insert(requestId, request);
     Guarded([&] { emit q->ConnectionRequest(requestId); });
     // Whatever the handler did not accept is refused, not left open.
     if (QTcpSocket* unaccepted = offeredRequests.take(requestId))
         Refuse(unaccepted);
+}
+
+// The handler left the control listening: the next kept connection, or the listener itself.
+void Winsock::Impl::ContinueListening()
+{
+    if (!keptRequests.empty()) {
+        Post([this] { OfferNextRequest(); });
+        return;
+    }
+    if (server)
+        return;
+    try {
+        StartListener(RequireLocalPort());
+    } catch (const RaisedError& failure) {
+        Fail(failure);
+    }
+}
+
+int Winsock::Impl::RefuseKeptRequests()
+{
+    const int count = int(keptRequests.size());
+    for (QTcpSocket* request : keptRequests)
+        Refuse(request);
+    keptRequests.clear();
+    return count;
 }
 
 void Winsock::Impl::Accept(qint32 requestId)

@@ -4,6 +4,7 @@
 #include "support/programrun.h"
 
 #include <QDir>
+#include <QDeadlineTimer>
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -57,6 +58,31 @@ bool IsRequestLine(const QString& line)
     return request.match(LoggedMessage(line)).hasMatch();
 }
 
+// One of many peers that come back to back: connects (trying again while the system refuses it
+// because the receiver serves another), sends its bytes and closes in an orderly way, without
+// waiting for the program. True once its bytes went out on an established connection.
+bool ConnectSendClose(quint16 port, const QByteArray& bytes, const QDeadlineTimer& deadline)
+{
+    while (!deadline.hasExpired()) {
+        QTcpSocket peer;
+        peer.connectToHost(QHostAddress::LocalHost, port);
+        if (peer.waitForConnected(5000)) {
+            peer.write(bytes);
+            peer.disconnectFromHost();
+            return peer.state() == QAbstractSocket::UnconnectedState ||
+                   peer.waitForDisconnected(5000);
+        }
+        QThread::msleep(2);
+    }
+    return false;
+}
+
+qsizetype CountLogged(const QStringList& lines, const QString& message)
+{
+    return std::count_if(lines.cbegin(), lines.cend(),
+                         [&](const QString& line) { return IsLoggedActivity(line, message); });
+}
+
 } // namespace
 
 class TestProcessReceiver : public QObject {
@@ -64,6 +90,7 @@ class TestProcessReceiver : public QObject {
 private slots:
     void listensFromTheCommandLineAndLogsArrivals();
     void environmentOpensUdpReceiverAndPlacesLog();
+    void backToBackPeersAreEachServedInTurn();
 };
 
 void TestProcessReceiver::listensFromTheCommandLineAndLogsArrivals()
@@ -117,6 +144,42 @@ void TestProcessReceiver::environmentOpensUdpReceiverAndPlacesLog()
     const QString errors = QString::fromLocal8Bit(run.process().readAllStandardError());
     QCOMPARE(errors.split(QLatin1Char('\n')).filter(QStringLiteral("log folder")),
              QStringList{QStringLiteral("peertest: log folder: ") + logFolder});
+}
+
+void TestProcessReceiver::backToBackPeersAreEachServedInTurn()
+{
+    constexpr int kPeers = 100;
+    const quint16 port = FreePort();
+    ProgramRun run;
+    QVERIFY(run.start({QString::number(port)}));
+    QVERIFY(run.waitUntilLoaded());
+    const QDeadlineTimer deadline(60000);
+    QList<QByteArray> sent;
+    for (int i = 0; i < kPeers; ++i) {
+        sent << QByteArray("peer") + QByteArray::number(i).rightJustified(4, '0');
+        QVERIFY2(ConnectSendClose(port, sent.constLast(), deadline), qPrintable(sent.constLast()));
+    }
+    // Bounded; a peer missing then shows below as the first line out of place.
+    const QString close = QStringLiteral("Socket2 Close.");
+    static_cast<void>(
+        QTest::qWaitFor([&] { return CountLogged(run.dayFileLines(), close) >= kPeers; },
+                        int(qMax<qint64>(deadline.remainingTime(), 1))));
+    QVERIFY(run.stop());
+
+    // After the start line: request, arrival and close of each peer in the order they came.
+    const QStringList lines = run.dayFileLines();
+    qint64 previousId = 0;
+    for (int i = 0; i < kPeers; ++i) {
+        const QString request = lines.value(1 + 3 * i);
+        const qint64 id = LoggedMessage(request).section(QLatin1Char(':'), 2).toLongLong();
+        QVERIFY2(IsRequestLine(request) && id > previousId, qPrintable(request));
+        previousId = id;
+        const QString arrival =
+            QStringLiteral("RCV[%1]").arg(QString(sent.at(i).toHex().toUpper()));
+        QVERIFY2(IsLoggedActivity(lines.value(2 + 3 * i), arrival), qPrintable(arrival));
+        QVERIFY2(IsLoggedActivity(lines.value(3 + 3 * i), close), qPrintable(sent.at(i)));
+    }
+    QCOMPARE(lines.size(), 3 * kPeers + 2);
 }
 
 QTEST_MAIN(TestProcessReceiver)

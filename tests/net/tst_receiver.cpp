@@ -162,11 +162,17 @@ void TestReceiver::replyWithoutPeerIsReported()
 void TestReceiver::errorEventClosesForTheRun()
 {
     WindowFixture f;
-    f.window->txtRcvPort->setText(QString::number(FreePort()));
-    f.window->cmdRcvOpen->click();
-    QVERIFY(f.window->Winsock2().State() != Winsock::sckClosed);
+    const quint16 port = f.openReceiver();
+    // Both connected before the receiver takes the first: the second waits its turn.
+    Visitor served(port);
+    Visitor waiting(port);
+    QVERIFY(served.socket.waitForConnected(5000) && waiting.socket.waitForConnected(5000));
+    QTRY_COMPARE(f.list2().size(), 1);
+
     emit f.window->Winsock2().Error(10053, QStringLiteral("The connection was aborted."));
-    QCOMPARE(f.list2(), QStringList{QStringLiteral("Error Event Occured.")});
+    // Closed for the rest of the run, so the waiting peer is let go, and the record says so.
+    QCOMPARE(f.list2().mid(1), (QStringList{"Error Event Occured.", "REFUSED[1]"}));
+    QTRY_COMPARE(waiting.socket.state(), QAbstractSocket::UnconnectedState);
     QCOMPARE(f.window->Winsock2().State(), int(Winsock::sckClosed));
     QVERIFY(!f.window->cmdRcvOpen->isEnabled());
 }
