@@ -3,12 +3,11 @@
 #include "benchsupport.h"
 #include "figures.h"
 
+#include "activity/activitylist.h"
 #include "app/frmudp.h"
 
-#include <QAbstractItemModel>
 #include <QFile>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
 #include <QUdpSocket>
@@ -59,7 +58,7 @@ FloodResult Flood(int rate)
     qint64 arrivals = 0;
     qint64 firstNs = -1;
     qint64 lastNs = 0;
-    QObject::connect(window.List2->model(), &QAbstractItemModel::rowsInserted, [&] {
+    QObject::connect(window.List2, &ActivityList::lineAdded, [&] {
         lastNs = clock.nsecsElapsed();
         if (firstNs < 0)
             firstNs = lastNs;

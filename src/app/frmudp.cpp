@@ -1,5 +1,6 @@
 #include "app/frmudp.h"
 
+#include "activity/activitylist.h"
 #include "app/endprogram.h"
 #include "convert/conversions.h"
 #include "convert/numeric.h"
@@ -10,7 +11,6 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
