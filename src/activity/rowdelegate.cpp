@@ -21,18 +21,21 @@ bool HasLineBreak(const QString& text)
 }
 
 // The line in the form it is drawn. A row is cut at its end anyway, so of a long line only a
-// head is escaped and laid out, about twice what fills the row; it is used only when its first
-// half already reaches past the row, so whatever the cut does to its last characters is never
-// seen. Laying out a received block of megabytes for one row would cost more than all else.
+// head is escaped and laid out, at first about twice what fills the row by the font's average
+// width, and longer while its first half does not reach past the row: then whatever the cut does
+// to its last characters is never seen. Laying out a received block of megabytes for one row
+// would cost more than all else.
 QString DrawnText(const QStyleOptionViewItem& row)
 {
-    const int averageWidth = qMax(row.fontMetrics.averageCharWidth(), 1);
-    const qsizetype keep = 2 * (row.rect.width() / averageWidth + 1);
-    if (row.text.size() <= keep || HasLineBreak(row.text))
+    if (HasLineBreak(row.text))
         return EscapeControls(row.text);
-    const QString head = EscapeControls(row.text.left(keep));
-    if (row.fontMetrics.horizontalAdvance(head, int(head.size() / 2)) > row.rect.width())
-        return head;
+    const int rowWidth = row.rect.width();
+    const qsizetype averageWidth = qMax(row.fontMetrics.averageCharWidth(), 1);
+    for (qsizetype keep = 2 * (rowWidth / averageWidth + 1); keep < row.text.size(); keep *= 2) {
+        const QString head = EscapeControls(row.text.left(keep));
+        if (row.fontMetrics.horizontalAdvance(head, int(head.size() / 2)) > rowWidth)
+            return head;
+    }
     return EscapeControls(row.text);
 }
 
