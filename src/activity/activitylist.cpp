@@ -13,7 +13,10 @@
 namespace {
 
 constexpr int kExtentSpaces = 192;
-constexpr qint64 kFrameMs = 16;
+// A shown list catches up at most this often, about 30 times a second: still continuous to the
+// eye, while its repaint with the scroll bars (about a millisecond) stays a small share of a
+// flood. A line after a pause shows at once.
+constexpr qint64 kFrameMs = 33;
 
 int ExtentForFont(const QFont& font)
 {

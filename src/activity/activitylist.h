@@ -14,7 +14,7 @@ constexpr int kActivityListBound = 1000;
 // A list of activity lines, which may come a hundred thousand a second, each selected as it is
 // added. Its lines and current row change at once; the view catches up (hears of the new rows,
 // selects the current one and scrolls it into view) at most once a frame while shown, and at
-// the next turn of the event loop while hidden.
+// the next turn of the event loop while hidden; so it repaints at most once a frame.
 class ActivityList : public QListView {
     Q_OBJECT
 public:
