@@ -3,13 +3,13 @@
 #include "benchsupport.h"
 #include "figures.h"
 
+#include "activity/activitylist.h"
 #include "app/frmudp.h"
 #include "net/clientlink.h"
 
 #include <QAbstractItemModel>
 #include <QFile>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
 
@@ -52,18 +52,14 @@ void TcpFloodFigures()
     qint64 shown = 0;
     qint64 lines = 0;
     std::vector<double> residentAfterClearing;
-    QObject::connect(window.List1->model(), &QAbstractItemModel::rowsInserted,
-                     [&](const QModelIndex&, int first, int last) {
-                         for (int row = first; row <= last; ++row) {
-                             const QString line = window.List1->item(row)->text();
-                             if (line.mid(20, 4) != QLatin1String("RCV["))
-                                 continue;
-                             if (!clock.isValid())
-                                 clock.start();
-                             shown += (line.size() - 20 - 5) / 2;
-                             ++lines;
-                         }
-                     });
+    QObject::connect(window.List1, &ActivityList::lineAdded, [&](const QString& line) {
+        if (line.mid(20, 4) != QLatin1String("RCV["))
+            return;
+        if (!clock.isValid())
+            clock.start();
+        shown += (line.size() - 20 - 5) / 2;
+        ++lines;
+    });
     QObject::connect(window.List1->model(), &QAbstractItemModel::modelReset, [&] {
         if (residentAfterClearing.size() < kClearings)
             residentAfterClearing.push_back(ResidentMb());

@@ -8,9 +8,9 @@
 #include "app/frmudp.h"
 #include "net/winsock.h"
 
+#include "activity/activitylist.h"
 #include <QFile>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
 #include <QUdpSocket>

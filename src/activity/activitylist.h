@@ -1,46 +1,70 @@
 #pragma once
 
-#include <QListWidget>
+#include <QBasicTimer>
+#include <QElapsedTimer>
+#include <QListView>
 #include <QString>
+
+class ActivityLines;
+class RowDelegate;
 
 // Lists holding more lines than this are emptied, in one go, before the next line is added.
 constexpr int kActivityListBound = 1000;
+
+// A list of activity lines, which may come a hundred thousand a second, each selected as it is
+// added. Its lines and current row change at once; the view catches up (hears of the new rows,
+// selects the current one and scrolls it into view) at most once a frame while shown, and at
+// the next turn of the event loop while hidden; so it repaints at most once a frame.
+class ActivityList : public QListView {
+    Q_OBJECT
+public:
+    explicit ActivityList(QWidget* parent = nullptr);
+
+    int count() const;
+    // The line exactly as it was added.
+    QString text(int row) const;
+    int currentRow() const;
+    void clear();
+
+    // Appends the line as the last row.
+    void addLine(const QString& line);
+    // Makes the row the current and only selected one, in view.
+    void setCurrentRow(int row);
+    // Every row's width, which is the horizontal scroll range.
+    void setRowWidth(int width);
+
+signals:
+    // Every line as it is added. The view hears only of the lines still there when it catches
+    // up; watchers that must see each line listen here.
+    void lineAdded(const QString& line);
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+
+private:
+    void Follow();
+    void CatchUp();
+
+    ActivityLines* lines_;
+    RowDelegate* delegate_;
+    QBasicTimer catchUp_;
+    QElapsedTimer sinceCatchUp_;
+    int pendingRow_ = -1;
+    bool rowPending_ = false;
+};
 
 // Stamps the message with the date and time, logs it, appends it to the list (emptied first when
 // over the bound) and selects it so it is in view. The log and the list each read the clock.
 // When the log had lost lines and can write again, a stamped "Log Err: N lines not written."
 // is logged and shown first; when this line starts a run of log failures, the reason follows it.
-void AddListMsg(QListWidget* list, const QString& text);
+void AddListMsg(ActivityList* list, const QString& text);
 
 // Shows a stamped "Log Err: " + the failure, which the log itself cannot hold.
-void ShowLogFailure(QListWidget* list, const QString& failure);
+void ShowLogFailure(ActivityList* list, const QString& failure);
 
 // Appends the line as the list's last item and gives the list a horizontal scroll range as wide
 // as 192 spaces in its window's font, whatever the lines hold.
-void SideScrollAddItem(QListWidget* list, const QString& line);
+void SideScrollAddItem(ActivityList* list, const QString& line);
 
 // That width in pixels for the list's window font.
-int SideScrollExtent(const QListWidget* list);
-
-// A list for activity lines, which may come thousands a second, each selected as it is added.
-// The list's contents and selection change at once; the view catches up (scrolls the current
-// line into view and repaints) once per turn of the event loop rather than after every line,
-// which would lay the whole list out again each time.
-class ActivityListWidget : public QListWidget {
-    Q_OBJECT
-public:
-    using QListWidget::QListWidget;
-
-protected:
-    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
-    void selectionChanged(const QItemSelection& selected,
-                          const QItemSelection& deselected) override;
-
-private:
-    // While hidden, or with assistive tools listening, the view follows every change itself.
-    bool FollowsAtOnce() const;
-    void PostCatchUp();
-    void CatchUp();
-
-    bool catchUpPosted_ = false;
-};
+int SideScrollExtent(const ActivityList* list);

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 
+class ActivityList;
 class ClientLink;
 class Receiver;
 class Winsock;
@@ -15,7 +16,6 @@ class Winsock;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QListWidget;
 class QPushButton;
 class QRadioButton;
 class QTimer;
@@ -40,11 +40,11 @@ public:
     QPushButton* cmdEnd = nullptr;
     QLabel* lblCount = nullptr;
     QLabel* Label1 = nullptr;
-    QListWidget* List1 = nullptr;
+    ActivityList* List1 = nullptr;
     QGroupBox* Frame1 = nullptr;
     QPushButton* cmdRcvOpen = nullptr;
     QLineEdit* txtRcvPort = nullptr;
-    QListWidget* List2 = nullptr;
+    ActivityList* List2 = nullptr;
     QLineEdit* txtRCVPORTSEND = nullptr;
     QPushButton* cmdRcvPortSend = nullptr;
     QGroupBox* Frame2 = nullptr;

@@ -7,7 +7,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
@@ -110,9 +109,9 @@ QLabel* NewLabel(QWidget* parent, const char* name, const QString& caption)
     return label;
 }
 
-QListWidget* NewList(QWidget* parent, const char* name)
+ActivityList* NewList(QWidget* parent, const char* name)
 {
-    auto* list = NewControl<ActivityListWidget>(parent, name);
+    auto* list = NewControl<ActivityList>(parent, name);
     list->setFont(SmallFont());
     list->setToolTip(kListTip);
     return list;

@@ -1,15 +1,17 @@
 #include "activity/activitylist.h"
+#include "convert/controls.h"
 #include "convert/numeric.h"
 #include "log/log1month.h"
 #include "support/logsandbox.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFontMetricsF>
-#include <QListWidget>
 #include <QPainter>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QStringListModel>
 #include <QStyledItemDelegate>
 #include <QTest>
 #include <QVBoxLayout>
@@ -21,37 +23,60 @@ namespace {
 const QString kDayFile = QStringLiteral("24.LOG");
 const QString kStampPattern = QStringLiteral(R"(\d\d-\d\d-\d{4} \d\d:\d\d:\d\d )");
 
-// A shown window holding one narrow list, the way the main window holds its lists.
+// A window holding one narrow list, the way the main window holds its lists.
 struct ListWindow {
-    explicit ListWindow(bool activityList = false)
-        : list(activityList ? new ActivityListWidget(&window) : new QListWidget(&window))
+    explicit ListWindow(bool shown = true) : list(new ActivityList(&window))
     {
         auto* layout = new QVBoxLayout(&window);
         layout->addWidget(list);
         window.resize(200, 150);
-        window.show();
+        window.setVisible(shown);
     }
     int contentWidth() const
     {
         const QScrollBar* bar = list->horizontalScrollBar();
         return bar->maximum() + bar->pageStep();
     }
+    // The view has caught up: the row is its current and only selected row.
+    bool viewSelects(int row) const
+    {
+        const QModelIndexList selected = list->selectionModel()->selectedIndexes();
+        return list->currentIndex().row() == row && selected.size() == 1 &&
+               selected.constFirst().row() == row;
+    }
     QWidget window;
-    QListWidget* list;
+    ActivityList* list;
 };
-
-// The list's lines without their date and time stamps.
-QStringList Messages(const QListWidget& list)
-{
-    QStringList messages;
-    for (int row = 0; row < list.count(); ++row)
-        messages << list.item(row)->text().mid(20);
-    return messages;
-}
 
 int ExpectedExtent(const QFont& font)
 {
     return int(RoundHalfEven(QFontMetricsF(font).horizontalAdvance(QString(192, ' '))));
+}
+
+QImage PaintedRow(const QAbstractItemDelegate& delegate, const QModelIndex& row,
+                  const QWidget* view)
+{
+    QStyleOptionViewItem option;
+    option.initFrom(view);
+    option.widget = view;
+    option.rect = QRect(0, 0, 400, 20);
+    option.textElideMode = Qt::ElideNone;
+    option.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+    option.state &= ~QStyle::State_HasFocus;
+    QImage image(option.rect.size(), QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    delegate.paint(&painter, option, row);
+    return image;
+}
+
+// The list's lines without their date and time stamps.
+QStringList Messages(const ActivityList& list)
+{
+    QStringList messages;
+    for (int row = 0; row < list.count(); ++row)
+        messages << list.text(row).mid(20);
+    return messages;
 }
 
 } // namespace
@@ -62,16 +87,14 @@ private slots:
     void listIsStampedAfresh();
     void messageStampedOnceShownTwiceLogged_data();
     void messageStampedOnceShownTwiceLogged();
-    void listBoundClearsAtOnce_data();
-    void listBoundClearsAtOnce();
-    void shownListBringsNewestLineIntoView();
-    void longLinePaintsAsIfWhole_data();
-    void longLinePaintsAsIfWhole();
+    void newestLineSelectedInBoundedList_data();
+    void newestLineSelectedInBoundedList();
+    void rowDrawsEscapedLine_data();
+    void rowDrawsEscapedLine();
     void logFailureToldOnceThenCounted_data();
     void logFailureToldOnceThenCounted();
     void scrollRangeIsFixedWidthOfSpaces_data();
     void scrollRangeIsFixedWidthOfSpaces();
-    void scrollRangeFollowsWindowFont();
 };
 
 void TestActivityList::listIsStampedAfresh()
@@ -80,7 +103,7 @@ void TestActivityList::listIsStampedAfresh()
     sandbox.setNow(QDateTime(QDate(2018, 7, 24), QTime(23, 59, 58)));
     LogStart("T", "");
     sandbox.setTicking(true);
-    QListWidget list;
+    ActivityList list;
     AddListMsg(&list, "x");
 
     const QString logged = sandbox.lines(kDayFile).last();
@@ -88,7 +111,7 @@ void TestActivityList::listIsStampedAfresh()
     const QRegularExpressionMatch match = twoStamps.match(logged);
     QVERIFY2(match.hasMatch(), qPrintable(logged));
     // The clock moved past midnight between the log's copy and the list's.
-    const QString shown = list.item(0)->text();
+    const QString shown = list.text(0);
     QVERIFY(match.captured(2).startsWith("07-24-2018 "));
     QVERIFY2(shown.startsWith("07-25-2018 "), qPrintable(shown));
     QVERIFY(shown.endsWith(" x"));
@@ -117,108 +140,104 @@ void TestActivityList::messageStampedOnceShownTwiceLogged()
     QFETCH(QString, logged);
     LogSandbox sandbox;
     LogStart("T", "");
-    QListWidget list;
+    ActivityList list;
     AddListMsg(&list, text);
 
     const QString line = "07-24-2018 13:05:09 " + text;
-    QCOMPARE(list.item(0)->text(), line);
+    QCOMPARE(list.text(0), line);
     QCOMPARE(sandbox.lines(kDayFile),
              QStringList({"07-24-2018 13:05:09 Start T",
                           "07-24-2018 13:05:09 07-24-2018 13:05:09 " + logged}));
 }
 
-void TestActivityList::listBoundClearsAtOnce_data()
+void TestActivityList::newestLineSelectedInBoundedList_data()
 {
     QTest::addColumn<int>("linesBefore");
+    QTest::addColumn<int>("burst"); // lines added in one go, as from one read of many datagrams
     QTest::addColumn<int>("linesAfter");
-    QTest::addColumn<bool>("shownActivityList");
+    QTest::addColumn<int>("insertions"); // what the view is told once it catches up
+    QTest::addColumn<int>("resets");
+    QTest::addColumn<bool>("shown");
     for (const bool shown : {false, true}) {
-        const char* kind = shown ? "shown activity list, " : "";
-        QTest::addRow("%sempty list", kind) << 0 << 1 << shown;
-        QTest::addRow("%s999 lines", kind) << 999 << 1000 << shown;
-        QTest::addRow("%sexactly the bound", kind) << 1000 << 1001 << shown;
-        QTest::addRow("%sone over the bound", kind) << 1001 << 1 << shown;
+        const char* kind = shown ? "shown list, " : "";
+        QTest::addRow("%sempty list", kind) << 0 << 1 << 1 << 1 << 0 << shown;
+        QTest::addRow("%s999 lines", kind) << 999 << 1 << 1000 << 1 << 0 << shown;
+        QTest::addRow("%sexactly the bound", kind) << 1000 << 1 << 1001 << 1 << 0 << shown;
+        QTest::addRow("%sone over the bound", kind) << 1001 << 1 << 1 << 0 << 1 << shown;
     }
+    QTest::newRow("shown list, burst") << 10 << 300 << 310 << 1 << 0 << true;
+    QTest::newRow("shown list, burst across two clearings") << 900 << 1500 << 398 << 0 << 1 << true;
 }
 
-void TestActivityList::listBoundClearsAtOnce()
+// The list holds its lines and current row at once; the view hears of a burst once, then shows
+// the newest line selected and in view. Watchers still see every line.
+void TestActivityList::newestLineSelectedInBoundedList()
 {
     QFETCH(int, linesBefore);
+    QFETCH(int, burst);
     QFETCH(int, linesAfter);
-    QFETCH(bool, shownActivityList);
+    QFETCH(int, insertions);
+    QFETCH(int, resets);
+    QFETCH(bool, shown);
     LogSandbox sandbox;
-    ListWindow view(shownActivityList);
-    view.window.setVisible(shownActivityList);
-    QListWidget& list = *view.list;
+    ListWindow view(shown);
+    ActivityList& list = *view.list;
     for (int i = 0; i < linesBefore; ++i)
-        list.addItem(QString::number(i));
-    list.setCurrentRow(0);
+        SideScrollAddItem(&list, QString::number(i));
+    QTRY_COMPARE(list.model()->rowCount(), linesBefore);
+    QSignalSpy inserted(list.model(), &QAbstractItemModel::rowsInserted);
+    QSignalSpy reset(list.model(), &QAbstractItemModel::modelReset);
+    QSignalSpy added(&list, &ActivityList::lineAdded);
 
-    AddListMsg(&list, "newest");
+    for (int i = 0; i < burst; ++i)
+        AddListMsg(&list, "newest " + QString::number(i));
 
+    const int newest = linesAfter - 1;
     QCOMPARE(list.count(), linesAfter);
-    QCOMPARE(list.currentRow(), linesAfter - 1);
-    QVERIFY(list.currentItem()->isSelected());
-    QCOMPARE(list.selectedItems().size(), 1);
-    QVERIFY(list.currentItem()->text().endsWith(" newest"));
-    if (linesAfter > 1)
-        QCOMPARE(list.item(0)->text(), "0");
-}
-
-// The view catches up with a burst of lines by itself; the list's own signals still come for
-// every line.
-void TestActivityList::shownListBringsNewestLineIntoView()
-{
-    LogSandbox sandbox;
-    ListWindow view(true);
-    QVERIFY(QTest::qWaitForWindowExposed(&view.window));
-    QSignalSpy currentRows(view.list, &QListWidget::currentRowChanged);
-    for (int i = 0; i < 300; ++i)
-        AddListMsg(view.list, QString::number(i));
-
-    QCOMPARE(view.list->currentRow(), 299);
-    QCOMPARE(currentRows.count(), 300);
-    const auto newestInView = [&] {
-        const QRect row = view.list->visualItemRect(view.list->item(299));
-        return row.top() >= 0 && row.bottom() < view.list->viewport()->height();
+    QCOMPARE(list.currentRow(), newest);
+    QVERIFY(list.text(newest).endsWith(" newest " + QString::number(burst - 1)));
+    if (linesAfter > burst)
+        QCOMPARE(list.text(0), "0");
+    QCOMPARE(added.count(), burst);
+    const auto inView = [&] {
+        const QRect row = list.visualRect(list.model()->index(newest, 0));
+        return !shown || (row.top() >= 0 && row.bottom() < list.viewport()->height());
     };
-    QTRY_VERIFY(newestInView());
+    QTRY_VERIFY(list.model()->rowCount() == linesAfter && view.viewSelects(newest) && inView());
+    QCOMPARE(inserted.count(), insertions);
+    QCOMPARE(reset.count(), resets);
 }
 
-void TestActivityList::longLinePaintsAsIfWhole_data()
+void TestActivityList::rowDrawsEscapedLine_data()
 {
     QTest::addColumn<QString>("line");
+    QTest::newRow("forged line") << QStringLiteral(
+        "RCV[A]\r\n01-01-2020 00:00:00 Socket2 Close.\r\n]");
+    QTest::newRow("ESC, NUL, BEL, DEL and TAB")
+        << QString::fromLatin1("RCV[\x1B[2J\0\a\x7F\tz]", 14);
     QTest::newRow("hex digits") << QString(20000, 'A');
     QTest::newRow("wide characters") << QString(20000, QChar(0x30C6));
     QTest::newRow("narrow characters") << QString(20000, '.');
     QTest::newRow("zero-width characters first") << QString(3000, QChar(0x200B)) + "tail";
+    QTest::newRow("control characters throughout") << QString(6000, QChar(0x1B));
     QTest::newRow("line break far in") << QString(1500, 'x') + "\r\n" + QString(1500, 'y');
-    QTest::newRow("carriage return far in") << QString(1500, 'x') + "\r" + QString(1500, 'y');
-    QTest::newRow("line separator far in")
-        << QString(1500, 'x') + QChar(QChar::LineSeparator) + QString(1500, 'y');
 }
 
-// A long line is laid out only as far as it can be seen; what is drawn must not change.
-void TestActivityList::longLinePaintsAsIfWhole()
+// The row shows the line as the day file holds it, control characters escaped, on one line;
+// only so much of a long line is laid out as can be seen, which must not change what is drawn.
+void TestActivityList::rowDrawsEscapedLine()
 {
     QFETCH(QString, line);
     ListWindow view;
     SideScrollAddItem(view.list, line);
-    QStyleOptionViewItem option;
-    option.initFrom(view.list->viewport());
-    option.widget = view.list;
-    option.rect = QRect(0, 0, 400, 20);
-    option.textElideMode = view.list->textElideMode();
-    const QModelIndex row = view.list->model()->index(0, 0);
-    auto paintedBy = [&](const QAbstractItemDelegate& delegate) {
-        QImage image(option.rect.size(), QImage::Format_ARGB32);
-        image.fill(Qt::white);
-        QPainter painter(&image);
-        delegate.paint(&painter, option, row);
-        return image;
-    };
+    QTRY_COMPARE(view.list->model()->rowCount(), 1);
+    QCOMPARE(view.list->text(0), line);
+
+    QStringListModel escaped({EscapeControls(line)});
     const QStyledItemDelegate whole;
-    QCOMPARE(paintedBy(*view.list->itemDelegate()), paintedBy(whole));
+    const QImage drawn =
+        PaintedRow(*view.list->itemDelegate(), view.list->model()->index(0, 0), view.list);
+    QCOMPARE(drawn, PaintedRow(whole, escaped.index(0, 0), view.list));
 }
 
 void TestActivityList::logFailureToldOnceThenCounted_data()
@@ -247,8 +266,8 @@ void TestActivityList::logFailureToldOnceThenCounted()
     const auto restoreDayFile = [&] {
         return (QDir().rmdir(dayFile) || QFile::remove(dayFile)) && QFile::rename(kept, dayFile);
     };
-    QListWidget list1;
-    QListWidget list2;
+    ActivityList list1;
+    ActivityList list2;
 
     QVERIFY(breakDayFile());
     AddListMsg(&list2, "a");
@@ -298,26 +317,13 @@ void TestActivityList::scrollRangeIsFixedWidthOfSpaces()
     QVERIFY(extent > view.list->viewport()->width());
     QCOMPARE(SideScrollExtent(view.list), extent);
     QTRY_COMPARE(view.contentWidth(), extent);
-    // Rows are measured once, not per line, so an append costs the same at any length.
-    QVERIFY(view.list->uniformItemSizes());
-}
 
-void TestActivityList::scrollRangeFollowsWindowFont()
-{
-    ListWindow view;
-    QVERIFY(QTest::qWaitForWindowExposed(&view.window));
-    SideScrollAddItem(view.list, "x");
-    const int before = ExpectedExtent(view.window.font());
-    QTRY_COMPARE(view.contentWidth(), before);
-
+    // The next line measures the window's font anew.
     QFont bigger = view.window.font();
     bigger.setPointSizeF(bigger.pointSizeF() * 2);
     view.window.setFont(bigger);
     SideScrollAddItem(view.list, "y");
-
-    const int after = ExpectedExtent(bigger);
-    QVERIFY(after > before);
-    QTRY_COMPARE(view.contentWidth(), after);
+    QTRY_COMPARE(view.contentWidth(), ExpectedExtent(bigger));
 }
 
 QTEST_MAIN(TestActivityList)

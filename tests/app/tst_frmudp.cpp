@@ -1,4 +1,5 @@
 // Start-up, first activation and shutdown of the main window.
+#include "activity/activitylist.h"
 #include "app/commandline.h"
 #include "app/endprogram.h"
 #include "app/frmudp.h"
@@ -8,7 +9,6 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>

@@ -7,7 +7,6 @@
 #include "support/windowfixture.h"
 
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QtTest>
@@ -16,11 +15,11 @@ namespace {
 
 const QString kPayloadHex = QStringLiteral("30303136574743533232303030303030");
 
-QStringList Items(const QListWidget* list)
+QStringList Items(const ActivityList* list)
 {
     QStringList items;
     for (int row = 0; row < list->count(); ++row)
-        items << list->item(row)->text();
+        items << list->text(row);
     return items;
 }
 

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "activity/activitylist.h"
 #include "app/endprogram.h"
 #include "app/frmudp.h"
 #include "support/logsandbox.h"
 
-#include <QListWidget>
 #include <QStringList>
 #include <functional>
 #include <memory>
@@ -28,11 +28,11 @@ public:
     }
 
     // The messages of a list without their date and time stamps.
-    static QStringList Messages(const QListWidget* list)
+    static QStringList Messages(const ActivityList* list)
     {
         QStringList messages;
         for (int row = 0; row < list->count(); ++row)
-            messages << list->item(row)->text().mid(20);
+            messages << list->text(row).mid(20);
         return messages;
     }
     QStringList list1() const { return Messages(window->List1); }

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QAbstractListModel>
+#include <QString>
+#include <vector>
+
+// The lines of one activity list. A line is stored at once; views hear of new lines only when
+// announce() runs, so a burst of lines costs them one insertion, or one reset when the lines
+// were cleared in between, instead of one notice per line.
+class ActivityLines : public QAbstractListModel {
+    Q_OBJECT
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    // Stored lines, whether announced or not.
+    int count() const { return int(lines_.size()); }
+    const QString& text(int row) const { return lines_.at(size_t(row)); }
+
+    void append(const QString& line) { lines_.push_back(line); }
+    // Lines cleared before they were announced never reach the views.
+    void clear();
+    // Tells the views what changed since the last call.
+    void announce();
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+
+private:
+    std::vector<QString> lines_;
+    int announced_ = 0;
+    bool cleared_ = false;
+};
