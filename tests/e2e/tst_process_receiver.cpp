@@ -3,8 +3,8 @@
 #include "support/peers.h"
 #include "support/programrun.h"
 
-#include <QDir>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTemporaryDir>
