@@ -72,7 +72,8 @@ signals:
     void CloseEvent();
     void Error(int number, const QString& description);
     // UDP: datagrams the system dropped for this socket, for want of room to hold them, since the
-    // previous Lost event; at most one a second while losses go on.
+    // previous Lost event; at most one a second while losses go on. The one event that still
+    // comes after Close(): the losses not yet told, and the datagrams read but not delivered.
     void Lost(qint64 count);
 
 private:

@@ -93,6 +93,7 @@ public:
     QByteArray datagram;
     quint32 dropsSeen = 0;
     qint64 lossesUntold = 0;
+    int undelivered = 0; // of the batch read last
     QTimer* lossPacer = nullptr; // at most one Lost event a second
     QTimer* readPacer = nullptr; // watches the socket again a moment after a short batch
 

@@ -39,7 +39,11 @@ void Winsock::Impl::CloseUdp()
         lossPacer->stop();
     if (readPacer)
         readPacer->stop();
-    lossesUntold = 0;
+    // Datagrams read and not yet shown, and losses not yet told, are told once more after the
+    // close rather than vanish from the record.
+    const qint64 untold = std::exchange(lossesUntold, 0) + std::exchange(undelivered, 0);
+    if (untold > 0)
+        Post([this, untold] { emit q->Lost(untold); });
     target.clear();
     targetPort = 0;
     unsentDatagrams.clear();
@@ -139,6 +143,7 @@ void Winsock::Impl::ReadDatagrams()
     CountLosses();
     if (count == 0)
         return;
+    undelivered = count;
     udpReadable->setEnabled(false);
     Post([this, count] {
         const quint64 current = session;
@@ -162,6 +167,7 @@ void Winsock::Impl::DeliverBatch(int count)
     for (int i = 0; i < count; ++i) {
         datagram = udp->DatagramAt(i);
         udp->NoteSenderOf(i);
+        --undelivered;
         Guarded([&] { emit q->DataArrival(datagram.size()); });
         if (session != current)
             return; // the handler closed the socket
