@@ -5,8 +5,10 @@
 #include <exception>
 #include <functional>
 
-// Runs one handler so that no failure escapes into the event loop: a raised error, or anything
-// else thrown, becomes one "Err:" line through `report`, and the program goes on.
+// The one guard between the event loop and the program: every handler of a button, a timer or
+// a socket event runs through it, once per delivery, so that no failure escapes into the event
+// loop. A raised error, or anything else thrown, becomes one "Err:" line through `report`, and
+// the program goes on.
 template <typename Handler, typename Report> void Guarded(Handler&& handler, Report&& report)
 {
     try {

@@ -2,13 +2,13 @@
 
 #include "convert/codepage.h"
 #include "net/portnumber.h"
-#include "net/winsock_p.h"
+#include "net/socketsession.h"
+#include "net/tcpconnector.h"
+#include "net/tcplistener.h"
+#include "net/tcpstream.h"
+#include "net/udpport.h"
 
-#include <QHostInfo>
-#include <QTcpServer>
 #include <QTcpSocket>
-#include <QtDebug>
-#include <utility>
 
 namespace {
 
@@ -29,102 +29,62 @@ void RequireHost(const QString& host)
         throw RaisedError(ErrorNumber::InvalidArgument, "The remote host name is empty.");
 }
 
-// "localhost" always means this machine, but the hosts file may list only one of its loopback
-// addresses while the peer listens on the other, so both are tried.
-QList<QHostAddress> WithLoopbacks(const QString& host, QList<QHostAddress> addresses)
-{
-    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) != 0)
-        return addresses;
-    for (const auto loopback : {QHostAddress::LocalHost, QHostAddress::LocalHostIPv6}) {
-        if (!addresses.contains(QHostAddress(loopback)))
-            addresses.append(QHostAddress(loopback));
-    }
-    return addresses;
-}
-
-// Names in the reserved "invalid" domain never resolve; they are refused here rather than handed
-// to the system's resolver, which might ask a name server over the network.
-bool IsReservedInvalidName(const QString& host)
-{
-    QString name = host.toLower();
-    if (name.endsWith(QLatin1Char('.')))
-        name.chop(1);
-    return name == QLatin1String("invalid") || name.endsWith(QLatin1String(".invalid"));
-}
-
 } // namespace
 
-void Winsock::Impl::Guarded(const std::function<void()>& delivery)
-{
-    try {
-        delivery();
-    } catch (const std::exception& failure) {
-        qWarning("A socket event handler failed: %s", failure.what());
-    } catch (...) {
-        qWarning("A socket event handler failed.");
+// The control's properties and its four roles; one of them at most is in use at a time.
+class Winsock::Impl {
+public:
+    explicit Impl(Winsock& owner)
+        : session(owner), connector(session, [this](QTcpSocket* socket) { Connected(socket); }),
+          listener(session), stream(session), udp(session)
+    {
     }
-}
 
-void Winsock::Impl::BeginSession()
-{
-    ++session;
-    arrivalPosted = false;
-}
+    void CloseAll();
+    void StartConnect();
+    void Connected(QTcpSocket* socket);
+    void RequireClosed() const;
+    void RequireProtocol(int wanted) const;
+    quint16 RequireLocalPort() const;
+
+    int protocol = sckTCPProtocol;
+    qint32 localPort = 0;
+    QString remoteHost;
+    qint32 remotePort = 0;
+
+    SocketSession session;
+    TcpConnector connector;
+    TcpListener listener;
+    TcpStream stream;
+    UdpPort udp;
+};
 
 void Winsock::Impl::CloseAll()
 {
-    BeginSession();
-    if (lookupId != -1) {
-        QHostInfo::abortHostLookup(lookupId);
-        lookupId = -1;
-    }
-    CloseTcp();
-    CloseUdp();
-    state = sckClosed;
+    session.Begin();
+    session.AbortLookup();
+    connector.Stop();
+    stream.Close();
+    listener.Stop();
+    udp.Close();
+    session.SetState(sckClosed);
 }
 
-void Winsock::Impl::Post(std::function<void()> delivery)
+void Winsock::Impl::StartConnect()
 {
-    const quint64 postedIn = session;
-    QMetaObject::invokeMethod(
-        q,
-        [this, postedIn, delivery = std::move(delivery)] {
-            if (postedIn == session)
-                Guarded(delivery);
-        },
-        Qt::QueuedConnection);
+    connector.Start(remoteHost, quint16(remotePort));
 }
 
-void Winsock::Impl::Fail(const RaisedError& error)
+void Winsock::Impl::Connected(QTcpSocket* socket)
 {
-    state = sckError;
-    Post([this, error] { emit q->Error(error.number(), error.description()); });
-}
-
-void Winsock::Impl::Resolve(const QString& host,
-                            std::function<void(const QList<QHostAddress>&)> done)
-{
-    QHostAddress literal;
-    if (literal.setAddress(host)) {
-        done({literal});
-        return;
-    }
-    if (IsReservedInvalidName(host)) {
-        Post([done] { done({}); }); // answered later, as a failed lookup would be
-        return;
-    }
-    const quint64 askedIn = session;
-    lookupId = QHostInfo::lookupHost(host, q, [this, askedIn, host, done](const QHostInfo& info) {
-        if (askedIn != session)
-            return;
-        lookupId = -1;
-        Guarded([&] { done(WithLoopbacks(host, info.addresses())); });
-    });
+    session.SetState(sckConnected);
+    session.Post([this] { emit session.Owner().ConnectEvent(); });
+    stream.Adopt(socket);
 }
 
 void Winsock::Impl::RequireClosed() const
 {
-    if (state != sckClosed)
+    if (session.State() != sckClosed)
         throw RaisedError(ErrorNumber::WrongState, "The socket is already in use; close it first.");
 }
 
@@ -145,12 +105,11 @@ quint16 Winsock::Impl::RequireLocalPort() const
     return quint16(localPort);
 }
 
-Winsock::Winsock(QObject* parent) : QObject(parent), d(new Impl(this)) {}
+Winsock::Winsock(QObject* parent) : QObject(parent), d(std::make_unique<Impl>(*this)) {}
 
 Winsock::~Winsock()
 {
     d->CloseAll();
-    delete d;
 }
 
 int Winsock::Protocol() const
@@ -170,14 +129,12 @@ void Winsock::SetProtocol(int protocol)
 // While open, the port actually in use (the system's choice when 0 was asked for).
 qint32 Winsock::LocalPort() const
 {
-    quint16 inUse = 0;
-    if (d->server)
-        inUse = d->server->serverPort();
-    else if (d->udp)
-        inUse = d->udp->LocalPort();
-    else if (d->tcp)
-        inUse = d->tcp->localPort();
-    return inUse != 0 ? inUse : d->localPort;
+    for (const quint16 inUse : {d->listener.LocalPort(), d->udp.LocalPort(), d->stream.LocalPort(),
+                                d->connector.LocalPort()}) {
+        if (inUse != 0)
+            return inUse;
+    }
+    return d->localPort;
 }
 
 void Winsock::SetLocalPort(qint32 port)
@@ -203,7 +160,7 @@ void Winsock::SetRemotePort(qint32 port)
 }
 int Winsock::State() const
 {
-    return d->state;
+    return d->session.State();
 }
 
 void Winsock::Connect(const QString& host, double port)
@@ -212,53 +169,69 @@ void Winsock::Connect(const QString& host, double port)
     d->RequireClosed();
     RequireHost(host);
     const quint16 checkedPort = RemotePortOf(port);
-    d->BeginSession();
+    d->session.Begin();
     d->remoteHost = host;
     d->remotePort = checkedPort;
-    d->StartTcpConnect();
+    d->StartConnect();
 }
 
 void Winsock::Connect()
 {
-    if (d->state != sckClosed) {
+    if (d->session.State() != sckClosed) {
         // The open connection carries on; the failed call is only reported.
-        d->Post([this] {
+        d->session.Post([this] {
             emit Error(ErrorNumber::WrongState, "The socket is already in use; close it first.");
         });
         return;
     }
-    d->BeginSession();
+    d->session.Begin();
     try {
         RequireHost(d->remoteHost);
         RemotePortOf(d->remotePort);
         if (d->protocol == sckTCPProtocol)
-            d->StartTcpConnect();
+            d->StartConnect();
         else
-            d->OpenUdpTowardsRemote();
+            d->udp.OpenTowards(d->RequireLocalPort(), d->remoteHost, quint16(d->remotePort));
     } catch (const RaisedError& failure) {
-        d->Fail(failure);
+        d->session.Fail(failure);
     }
 }
 
 void Winsock::Listen()
 {
-    d->Listen();
+    d->RequireProtocol(sckTCPProtocol);
+    d->RequireClosed();
+    d->listener.Listen(d->RequireLocalPort());
 }
+
 void Winsock::Bind()
 {
-    d->Bind();
+    d->RequireProtocol(sckUDPProtocol);
+    d->RequireClosed();
+    const quint16 port = d->RequireLocalPort();
+    d->session.Begin();
+    d->udp.Bind(port);
 }
+
 void Winsock::Accept(qint32 requestId)
 {
-    d->Accept(requestId);
+    d->RequireProtocol(sckTCPProtocol);
+    d->RequireClosed();
+    QTcpSocket* request = d->listener.TakeOffered(requestId);
+    if (!request)
+        throw RaisedError(ErrorNumber::InvalidArgument,
+                          "There is no pending connection request with that id.");
+    d->session.Begin();
+    d->session.SetState(sckConnected);
+    d->stream.Adopt(request);
 }
 
 void Winsock::SendData(const QByteArray& data)
 {
     if (d->protocol == sckTCPProtocol)
-        d->SendTcp(data);
+        d->stream.Send(data);
     else
-        d->SendUdp(data);
+        d->udp.Send(data);
 }
 
 void Winsock::SendData(const QString& text)
@@ -268,7 +241,7 @@ void Winsock::SendData(const QString& text)
 
 QByteArray Winsock::GetData()
 {
-    return d->protocol == sckTCPProtocol ? d->TakeReceived() : std::exchange(d->datagram, {});
+    return d->protocol == sckTCPProtocol ? d->stream.Take() : d->udp.Take();
 }
 
 void Winsock::Close()
@@ -278,5 +251,5 @@ void Winsock::Close()
 
 int Winsock::RefuseKeptRequests()
 {
-    return d->RefuseKeptRequests();
+    return d->listener.RefuseKept();
 }

@@ -3,13 +3,15 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <memory>
 
 // The program's socket control: one object that is, in turn, a TCP client, a TCP listener that
 // hands each incoming connection over by request id, a TCP connection, or a UDP socket.
 //
 // Methods that fail throw RaisedError at the call. Events are signals delivered through the
 // event loop, never from inside a method call, and none of an old connection arrives after
-// Close().
+// Close(). Their handlers must let nothing escape (the program connects them through
+// GuardedSlot, net/guard.h): the control does not catch for them.
 class Winsock : public QObject {
     Q_OBJECT
 public:
@@ -78,5 +80,5 @@ signals:
 
 private:
     class Impl;
-    Impl* d;
+    std::unique_ptr<Impl> d;
 };

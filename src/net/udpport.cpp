@@ -1,0 +1,213 @@
+#include "net/udpport.h"
+
+#include "net/socketerrors.h"
+
+#include <QSocketNotifier>
+#include <utility>
+
+namespace {
+
+constexpr int kLossReportMs = 1000;
+// After a batch that emptied the system's queue, the next read waits this long, so a steady
+// stream is taken a batch at a time rather than a wake-up per datagram; the system's receive
+// buffer holds far more than arrives meanwhile.
+constexpr int kShortBatchPauseMs = 1;
+
+// Without a handshake there is no telling which address a peer listens on; IPv4 is the one
+// peers bind most often.
+QHostAddress PreferIPv4(const QList<QHostAddress>& addresses)
+{
+    for (const QHostAddress& address : addresses) {
+        if (address.protocol() == QAbstractSocket::IPv4Protocol)
+            return address;
+    }
+    return addresses.isEmpty() ? QHostAddress() : addresses.first();
+}
+
+} // namespace
+
+UdpPort::UdpPort(SocketSession& session) : session_(session)
+{
+    lossPacer_.setSingleShot(true);
+    lossPacer_.setInterval(kLossReportMs);
+    QObject::connect(&lossPacer_, &QTimer::timeout, &context_, [this] { TellLosses(); });
+    readPacer_.setSingleShot(true);
+    readPacer_.setTimerType(Qt::PreciseTimer);
+    readPacer_.setInterval(kShortBatchPauseMs);
+    QObject::connect(&readPacer_, &QTimer::timeout, &context_, [this] {
+        if (readable_)
+            readable_->setEnabled(true);
+    });
+}
+
+UdpPort::~UdpPort()
+{
+    Close();
+}
+
+void UdpPort::Close()
+{
+    if (readable_) {
+        // It may be the notifier whose signal is running now.
+        readable_->setEnabled(false);
+        readable_->deleteLater();
+        readable_ = nullptr;
+    }
+    socket_.reset();
+    lossPacer_.stop();
+    readPacer_.stop();
+    // Datagrams read and not yet shown, and losses not yet told, are told once more after the
+    // close rather than vanish from the record.
+    const qint64 untold = std::exchange(lossesUntold_, 0) + std::exchange(undelivered_, 0);
+    if (untold > 0)
+        session_.Post([this, untold] { emit session_.Owner().Lost(untold); });
+    target_.clear();
+    targetPort_ = 0;
+    unsent_.clear();
+    datagram_.clear();
+}
+
+quint16 UdpPort::LocalPort() const
+{
+    return socket_ ? socket_->LocalPort() : 0;
+}
+
+void UdpPort::Open(quint16 port)
+{
+    socket_ = std::make_unique<UdpSocket>(port);
+    dropsSeen_ = socket_->Drops();
+    readable_ =
+        new QSocketNotifier(socket_->Descriptor(), QSocketNotifier::Read, &session_.Owner());
+    QObject::connect(readable_, &QSocketNotifier::activated, &context_,
+                     [this] { ReadDatagrams(); });
+    session_.SetState(Winsock::sckOpen);
+}
+
+void UdpPort::Bind(quint16 port)
+{
+    Open(port);
+    replyToSender_ = true;
+}
+
+void UdpPort::OpenTowards(quint16 localPort, const QString& host, quint16 port)
+{
+    Open(localPort);
+    replyToSender_ = false;
+    targetPort_ = port;
+    session_.Resolve(host, [this](const SocketSession::Addresses& addresses) { Aim(addresses); });
+}
+
+void UdpPort::Aim(const SocketSession::Addresses& addresses)
+{
+    target_ = PreferIPv4(addresses);
+    if (target_.isNull()) {
+        unsent_.clear();
+        session_.Fail(SocketFailureOf(QAbstractSocket::HostNotFoundError));
+        return;
+    }
+    try {
+        for (const QByteArray& data : std::exchange(unsent_, {}))
+            SendTo(data, target_, targetPort_);
+    } catch (const RaisedError& failure) {
+        session_.Fail(failure);
+    }
+}
+
+void UdpPort::Send(const QByteArray& data)
+{
+    if (session_.State() != Winsock::sckOpen)
+        throw RaisedError(ErrorNumber::NotConnected, "The socket is not open.");
+    if (!replyToSender_ && target_.isNull()) {
+        unsent_.append(data); // goes out once the remote host is resolved
+        return;
+    }
+    if (replyToSender_ && !socket_->HasSender())
+        throw RaisedError(ErrorNumber::DestinationRequired,
+                          "No datagram has arrived yet, so there is no one to reply to.");
+    if (replyToSender_)
+        SendTo(data, socket_->LastSenderAddress(), socket_->LastSenderPort());
+    else
+        SendTo(data, target_, targetPort_);
+}
+
+// Every datagram that leaves passes here, and completes once the system has taken it.
+void UdpPort::SendTo(const QByteArray& data, const QHostAddress& to, quint16 port)
+{
+    socket_->SendTo(data, to, port);
+    session_.Post([this] { emit session_.Owner().SendComplete(); });
+}
+
+QByteArray UdpPort::Take()
+{
+    return std::exchange(datagram_, {});
+}
+
+// One batch per turn of the event loop, so timers and the window keep running under a flood;
+// the rest waits in the system's receive buffer, and the socket is watched again once the batch
+// is delivered. Delivering through a posted event also keeps timers at their normal priority.
+void UdpPort::ReadDatagrams()
+{
+    int count = 0;
+    try {
+        count = socket_->ReadBatch();
+    } catch (const RaisedError& failure) {
+        readable_->setEnabled(false);
+        session_.Fail(failure);
+        return;
+    }
+    CountLosses();
+    if (count == 0)
+        return;
+    undelivered_ = count;
+    readable_->setEnabled(false);
+    session_.Post([this, count] {
+        const quint64 current = session_.Current();
+        DeliverBatch(count);
+        if (session_.Current() == current)
+            WatchAgain(count);
+    });
+}
+
+void UdpPort::WatchAgain(int lastBatch)
+{
+    if (lastBatch < UdpSocket::kBatch)
+        readPacer_.start();
+    else
+        readable_->setEnabled(true);
+}
+
+// Every datagram that arrives reaches the program here.
+void UdpPort::DeliverBatch(int count)
+{
+    const quint64 current = session_.Current();
+    for (int i = 0; i < count; ++i) {
+        datagram_ = socket_->DatagramAt(i);
+        socket_->NoteSenderOf(i);
+        --undelivered_;
+        emit session_.Owner().DataArrival(datagram_.size());
+        if (session_.Current() != current)
+            return; // the handler closed the socket
+    }
+}
+
+void UdpPort::CountLosses()
+{
+    const quint32 drops = socket_->Drops();
+    const quint32 fresh = drops - dropsSeen_; // the system's counter wraps
+    dropsSeen_ = drops;
+    if (fresh == 0)
+        return;
+    lossesUntold_ += fresh;
+    if (!lossPacer_.isActive())
+        TellLosses();
+}
+
+// While losses go on they are told once a second; the last of them a second after they stop.
+void UdpPort::TellLosses()
+{
+    if (lossesUntold_ == 0)
+        return;
+    const qint64 lost = std::exchange(lossesUntold_, 0);
+    session_.Post([this, lost] { emit session_.Owner().Lost(lost); });
+    lossPacer_.start();
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "net/socketsession.h"
+#include "net/udpsocket.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QTimer>
+#include <memory>
+
+class QSocketNotifier;
+
+// A UDP socket of the control. Bound, it answers whoever sent last; opened towards a remote, it
+// sends there once the remote host is resolved. What arrives is read a batch per turn of the
+// event loop and handed over one datagram per DataArrival; what the system dropped is counted
+// and told as Lost, at most once a second.
+class UdpPort {
+public:
+    explicit UdpPort(SocketSession& session);
+    ~UdpPort();
+    UdpPort(const UdpPort&) = delete;
+    UdpPort& operator=(const UdpPort&) = delete;
+
+    // Throws RaisedError when the port cannot be bound.
+    void Bind(quint16 port);
+    void OpenTowards(quint16 localPort, const QString& host, quint16 port);
+    void Send(const QByteArray& data);
+    // The datagram just announced.
+    QByteArray Take();
+    // The datagrams read and not shown, and the losses not yet told, come as one Lost event.
+    void Close();
+    // The port bound, 0 while closed.
+    quint16 LocalPort() const;
+
+private:
+    void Open(quint16 port);
+    void Aim(const SocketSession::Addresses& addresses);
+    void SendTo(const QByteArray& data, const QHostAddress& to, quint16 port);
+    void ReadDatagrams();
+    void DeliverBatch(int count);
+    void WatchAgain(int lastBatch);
+    void CountLosses();
+    void TellLosses();
+
+    SocketSession& session_;
+    QObject context_; // ends the notifier's connections with the port
+    std::unique_ptr<UdpSocket> socket_;
+    QSocketNotifier* readable_ = nullptr;
+    bool replyToSender_ = false; // bound: answer whoever sent last; else send to the remote
+    QHostAddress target_;
+    quint16 targetPort_ = 0;
+    QList<QByteArray> unsent_; // sent before the remote host was resolved
+    QByteArray datagram_;
+    quint32 dropsSeen_ = 0;
+    qint64 lossesUntold_ = 0;
+    int undelivered_ = 0; // of the batch read last
+    QTimer lossPacer_;    // at most one Lost event a second
+    QTimer readPacer_;    // watches the socket again a moment after a short batch
+};
