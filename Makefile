@@ -5,7 +5,7 @@ ARGS ?=
 PACKAGES := cmake make g++ qt6-base-dev fonts-ipafont-gothic
 JOBS := $(shell nproc)
 
-.PHONY: deps configure build run test test-sanitize fuzz bench package clean
+.PHONY: deps test-locale configure build run test test-sanitize fuzz bench package clean
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \
@@ -17,6 +17,20 @@ deps:
 	  $$SUDO apt-get update && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y $$missing; \
 	fi
 
+# The number tests also read under a decimal-comma locale, which a fresh machine has not generated.
+TEST_LOCALE := de_DE.UTF-8
+test-locale:
+	@locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8' || { \
+	  $(MAKE) --no-print-directory deps PACKAGES=locales; \
+	  SUDO=""; [ "$$(id -u)" -ne 0 ] && SUDO=sudo; \
+	  echo "Generating locale $(TEST_LOCALE)"; \
+	  grep -qx '$(TEST_LOCALE) UTF-8' /etc/locale.gen || \
+	    echo '$(TEST_LOCALE) UTF-8' | $$SUDO tee -a /etc/locale.gen > /dev/null; \
+	  $$SUDO locale-gen; \
+	}
+	@locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8' || \
+	  { echo "error: locale $(TEST_LOCALE) is still missing; the tests need it" >&2; exit 1; }
+
 configure: deps
 	cmake -S . -B $(BUILD)
 
@@ -26,13 +40,13 @@ build: configure
 run: build
 	$(BUILD)/peertest $(ARGS)
 
-test: build
+test: build test-locale
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # The whole suite again with AddressSanitizer and UndefinedBehaviorSanitizer (the program the
 # process-level tests start is built the same way); any report, leaks included, fails the run.
 SANITIZE_BUILD ?= build-sanitize
-test-sanitize: deps
+test-sanitize: deps test-locale
 	cmake -S . -B $(SANITIZE_BUILD) -DPEERTEST_SANITIZE=ON
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	cd $(SANITIZE_BUILD) && \

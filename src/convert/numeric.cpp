@@ -1,5 +1,7 @@
 #include "convert/numeric.h"
 
+#include "convert/numeric_p.h"
+
 #include <cmath>
 #include <limits>
 #include <string>
@@ -126,7 +128,7 @@ double NumericValue(QStringView text)
     const std::string decimal = DecimalPrefix(in);
     if (decimal.empty())
         return 0;
-    const double value = std::strtod(decimal.c_str(), nullptr);
+    const double value = ReadPointDecimal(decimal.c_str());
     return value == 0 ? 0.0 : value; // no negative zero on screen
 }
 

@@ -54,7 +54,8 @@ void TestUnloadAndLog::unwritableLog()
     });
     ClientLink& client = f.window->Client();
     f.window->txtIP->setText(QStringLiteral("127.0.0.1"));
-    f.window->txtPortNo->setText(QString::number(FreePort()));
+    const HeldTcpPort refusing;
+    f.window->txtPortNo->setText(QString::number(refusing.port()));
     client.cmdOneShot_Click();
     f.ticks(5);
     QTRY_COMPARE(f.list1().size(), 3);

@@ -1,6 +1,7 @@
 #include "convert/numeric.h"
 
 #include <QTest>
+#include <clocale>
 #include <limits>
 
 class TestNumeric : public QObject {
@@ -8,6 +9,8 @@ class TestNumeric : public QObject {
 private slots:
     void value_data();
     void value();
+    void valueInCommaLocale_data() { value_data(); }
+    void valueInCommaLocale();
     void rounding_data();
     void rounding();
 };
@@ -32,6 +35,7 @@ void TestNumeric::value_data()
     QTest::newRow("leading point") << ".5" << 0.5;
     QTest::newRow("two points") << "1.2.3" << 1.2;
     QTest::newRow("exponent") << "1e3" << 1000.0;
+    QTest::newRow("point and exponent") << "1.5e3" << 1500.0;
     QTest::newRow("signed exponent") << "25E-1" << 2.5;
     QTest::newRow("exponent without digits") << "7e" << 7.0;
     QTest::newRow("exponent sign without digits") << "7e+x" << 7.0;
@@ -59,6 +63,19 @@ void TestNumeric::value()
     QFETCH(QString, text);
     QFETCH(double, expected);
     QCOMPARE(NumericValue(text), expected);
+}
+
+// The window takes the C library's locale from the desktop; a decimal comma there must not change
+// what a typed number means.
+void TestNumeric::valueInCommaLocale()
+{
+    QFETCH(QString, text);
+    QFETCH(double, expected);
+    QVERIFY2(std::setlocale(LC_ALL, "de_DE.UTF-8"),
+             "locale de_DE.UTF-8 is not installed; `make deps` generates it");
+    const double read = NumericValue(text);
+    std::setlocale(LC_ALL, "C");
+    QCOMPARE(read, expected);
 }
 
 void TestNumeric::rounding_data()

@@ -9,6 +9,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <unistd.h>
 
 namespace {
 
@@ -37,6 +38,45 @@ bool Visit(ProgramRun& run, quint16 port, const QByteArray& bytes)
         return false;
     peer.disconnectFromHost();
     return QTest::qWaitFor([&] { return run.dayFileLines().size() >= before + 3; }, 10000);
+}
+
+// The program cannot share a UDP port nor be asked for any, so the port it is given is one the
+// system chose for a socket of the test's own, let go just before the program starts. Nothing is
+// sent there before the program is seen holding it (below), so nobody else can get the bytes.
+quint16 UdpPortToHandOver()
+{
+    QUdpSocket chooser;
+    chooser.bind(QHostAddress::Any, 0);
+    return chooser.localPort();
+}
+
+// Whether the process has a UDP socket bound to `port`: the system's socket tables name the
+// socket's inode, the process's descriptors link to it.
+bool HoldsUdpPort(qint64 pid, quint16 port)
+{
+    const QByteArray localPortField =
+        ':' + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    QSet<QByteArray> sockets;
+    for (const QString& table :
+         {QStringLiteral("/proc/net/udp"), QStringLiteral("/proc/net/udp6")}) {
+        QFile file(table);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        file.readLine(); // the column names
+        while (!file.atEnd()) {
+            const QList<QByteArray> fields = file.readLine().simplified().split(' ');
+            if (fields.size() > 9 && fields.at(1).endsWith(localPortField))
+                sockets.insert("socket:[" + fields.at(9) + ']');
+        }
+    }
+    const QString fds = QStringLiteral("/proc/%1/fd").arg(pid);
+    for (const QString& fd : QDir(fds).entryList(QDir::System)) {
+        char target[64] = {};
+        const QByteArray path = QFile::encodeName(fds + QLatin1Char('/') + fd);
+        if (::readlink(path.constData(), target, sizeof target - 1) > 0 && sockets.contains(target))
+            return true;
+    }
+    return false;
 }
 
 // Nothing shows when a UDP port is bound, so the datagram goes again until the day file holds
@@ -95,7 +135,8 @@ private slots:
 
 void TestProcessReceiver::listensFromTheCommandLineAndLogsArrivals()
 {
-    const quint16 port = FreePort();
+    const HeldTcpPort held;
+    const quint16 port = held.port();
     ProgramRun run;
     QVERIFY(run.start({QString::number(port)}));
     QVERIFY(run.waitUntilLoaded());
@@ -121,7 +162,7 @@ void TestProcessReceiver::listensFromTheCommandLineAndLogsArrivals()
 // the environment's log folder, made on the spot, takes every line and is named once on stderr.
 void TestProcessReceiver::environmentOpensUdpReceiverAndPlacesLog()
 {
-    const quint16 port = FreePort();
+    const quint16 port = UdpPortToHandOver();
     QTemporaryDir scratch;
     const QString logFolder = scratch.filePath(QStringLiteral("not/yet/made"));
     ProgramRun run;
@@ -130,6 +171,8 @@ void TestProcessReceiver::environmentOpensUdpReceiverAndPlacesLog()
     run.process().setProcessChannelMode(QProcess::SeparateChannels);
     QVERIFY(run.start({QStringLiteral("udp")}));
     QVERIFY(run.waitUntilLoaded());
+    QVERIFY2(QTest::qWaitFor([&] { return HoldsUdpPort(run.process().processId(), port); }, 10000),
+             qPrintable(QStringLiteral("the program never bound UDP port %1").arg(port)));
     QVERIFY(SendUntilLogged(run, port, "\x41\x0D\x0A"));
     QVERIFY(run.stop());
 
@@ -149,7 +192,8 @@ void TestProcessReceiver::environmentOpensUdpReceiverAndPlacesLog()
 void TestProcessReceiver::backToBackPeersAreEachServedInTurn()
 {
     constexpr int kPeers = 100;
-    const quint16 port = FreePort();
+    const HeldTcpPort held;
+    const quint16 port = held.port();
     ProgramRun run;
     QVERIFY(run.start({QString::number(port)}));
     QVERIFY(run.waitUntilLoaded());

@@ -8,10 +8,11 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
-#include <QUdpSocket>
 #include <QtTest>
 #include <functional>
 #include <limits>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -28,14 +29,16 @@ QString StartLine(const QString& host, quint16 port)
     return QStringLiteral("Start Connect:IP:%1 Port#:%2: ").arg(host).arg(port);
 }
 
-// An even port free for UDP, so that a port text ending in .5 has two neighbours to round to.
-quint16 EvenFreeUdpPort()
+// A UDP peer on an even port, so that a port text ending in .5 has two neighbours to round to.
+// Peers on odd ports stay bound until then, so the system does not offer those again.
+std::unique_ptr<UdpPeer> EvenUdpPeer()
 {
+    std::vector<std::unique_ptr<UdpPeer>> odd;
     for (;;) {
-        const quint16 candidate = FreePort() & ~1;
-        QUdpSocket probe;
-        if (candidate != 0 && probe.bind(QHostAddress::Any, candidate))
-            return candidate;
+        auto peer = std::make_unique<UdpPeer>();
+        if (peer->port() % 2 == 0)
+            return peer;
+        odd.push_back(std::move(peer));
     }
 }
 
@@ -160,7 +163,8 @@ void TestClientLink::payloadAsTypedAsCharactersAndAsText()
 
 void TestClientLink::refusedConnectionRetriesEveryFifthTick()
 {
-    const quint16 port = FreePort();
+    const HeldTcpPort refusing;
+    const quint16 port = refusing.port();
     WindowFixture f;
     ClientLink& client = f.window->Client();
     f.window->txtIP->setText(QStringLiteral("127.0.0.1"));
@@ -247,16 +251,14 @@ void TestClientLink::udpSetsUpWithoutConnectingAndGetsAnswers_data()
     QTest::newRow("even and a half stays") << 0;
 }
 
-// The window's own receiver is the peer.
 void TestClientLink::udpSetsUpWithoutConnectingAndGetsAnswers()
 {
     QFETCH(int, below);
     WindowFixture f(QStringLiteral("udp"));
     frmUDP& w = *f.window;
     ClientLink& client = w.Client();
-    const quint16 port = EvenFreeUdpPort();
-    w.txtRcvPort->setText(QString::number(port));
-    w.cmdRcvOpen->click();
+    const std::unique_ptr<UdpPeer> peer = EvenUdpPeer();
+    const quint16 port = peer->port();
     const QString portText = QString::number(port - below) + QStringLiteral(".5");
     w.txtIP->setText(QStringLiteral("127.0.0.1"));
     w.txtPortNo->setText(portText);
@@ -264,9 +266,9 @@ void TestClientLink::udpSetsUpWithoutConnectingAndGetsAnswers()
     Ticks(client, 5);
     QCOMPARE(client.Connected, 1);
     w.cmdOneShot->click();
-    QTRY_COMPARE(f.list2(), QStringList{"RCV[" + kDefaultPayloadHex + "]"});
-    w.txtRCVPORTSEND->setText(QStringLiteral("OK"));
-    w.cmdRcvPortSend->click();
+    QTRY_COMPARE(peer->datagrams().size(), 1);
+    QCOMPARE(peer->datagrams().at(0).data(), QByteArray::fromHex(kDefaultPayloadHex.toLatin1()));
+    peer->replyToLatest("OK");
     QTRY_COMPARE(f.list1().size(), 4);
     const QString start = QStringLiteral("Start Connect:IP:127.0.0.1 Port#:%1: ").arg(portText);
     QCOMPARE(f.list1(),

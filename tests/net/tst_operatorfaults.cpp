@@ -112,9 +112,7 @@ void TestOperatorFaults::receiverPortTextAtReListen()
     QFETCH(QString, shownPrefix);
     TcpPeer holder(QHostAddress::Any);
     WindowFixture f;
-    const quint16 port = FreePort();
-    f.window->txtRcvPort->setText(QString::number(port));
-    f.window->cmdRcvOpen->click();
+    const quint16 port = f.openReceiver();
     QTcpSocket visitor;
     visitor.connectToHost(QHostAddress::LocalHost, port);
     QTRY_COMPARE(f.list2().size(), 1);

@@ -78,20 +78,22 @@ void TestPayloadExtremes::datagramSizes()
     WindowFixture f(QStringLiteral("udp"));
     QVERIFY(f.connectClient(peer.port()));
     const quint16 receiverPort = f.openReceiver();
+    QVERIFY2(receiverPort != 0, qPrintable(f.list2().join(QLatin1Char('\n'))));
 
     // An empty payload cannot be typed, so the client sends one byte for the peer to answer.
     const QByteArray sent = size > 0 ? payload : QByteArray("\x01");
     f.window->Text1->setText(Hex(sent));
     f.window->cmdOneShot->click();
     QTRY_COMPARE(peer.datagrams().size(), 1);
-    QVERIFY(peer.datagrams().at(0).data() == sent);
+    QCOMPARE(peer.datagrams().at(0).data(), sent);
     peer.replyToLatest(payload);
-    QTRY_VERIFY(f.list1().constLast().startsWith(QStringLiteral("RCV[")));
-    QVERIFY(f.list1().constLast() == shown);
+    QTRY_VERIFY2(f.list1().constLast().startsWith(QStringLiteral("RCV[")),
+                 qPrintable(f.list1().constLast().left(80)));
+    QCOMPARE(f.list1().constLast(), shown);
 
     peer.sendTo(receiverPort, payload);
     QTRY_COMPARE(f.list2().size(), 1);
-    QVERIFY(f.list2().at(0) == shown);
+    QCOMPARE(f.list2().at(0), shown);
 }
 
 void TestPayloadExtremes::tooLargeDatagramIsReported()

@@ -21,17 +21,6 @@ struct Visitor {
     QByteArray received;
 };
 
-// The system hands out ports of one parity for binding; step to an even one that is free.
-quint16 EvenFreePort()
-{
-    for (;;) {
-        const quint16 candidate = FreePort() & ~1;
-        QTcpServer probe;
-        if (probe.listen(QHostAddress::Any, candidate))
-            return candidate;
-    }
-}
-
 // Opens the receiver and lets one visitor in: its request shown, its socket connected.
 bool Admit(WindowFixture& f, std::unique_ptr<Visitor>& visitor)
 {
@@ -64,13 +53,17 @@ private slots:
     void failedAcceptClosesForTheRun();
     void portInUseIsReported();
     void udpDatagramsAndReplyToSender();
+
+private:
+    // Even, so that a port text ending in .5 has two neighbours to round to.
+    const HeldTcpPort evenPort_{true};
 };
 
 void TestReceiver::portText_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("port");
-    const quint16 even = EvenFreePort();
+    const quint16 even = evenPort_.port();
     const QString p = QString::number(even);
     QTest::newRow("blanks around") << " " + p + "  " << int(even);
     QTest::newRow("blank inside") << p.left(2) + " " + p.mid(2) << int(even);
@@ -96,9 +89,7 @@ void TestReceiver::portText()
 void TestReceiver::onePeerAtATimeThenListensAgainOnTheNewPort()
 {
     WindowFixture f;
-    const quint16 first = FreePort();
-    f.window->txtRcvPort->setText(QString::number(first));
-    f.window->cmdRcvOpen->click();
+    const quint16 first = f.openReceiver();
 
     Visitor one(first);
     QTRY_COMPARE(f.list2().size(), 1);
@@ -107,7 +98,8 @@ void TestReceiver::onePeerAtATimeThenListensAgainOnTheNewPort()
     QTRY_COMPARE(two.socket.state(), QAbstractSocket::UnconnectedState);
     QCOMPARE(f.list2().size(), 1);
 
-    const quint16 second = FreePort();
+    const HeldTcpPort held;
+    const quint16 second = held.port();
     f.window->txtRcvPort->setText(QString::number(second));
     one.socket.disconnectFromHost();
     QTRY_COMPARE(f.list2().value(1), QStringLiteral("Socket2 Close."));
@@ -212,9 +204,7 @@ void TestReceiver::portInUseIsReported()
 void TestReceiver::udpDatagramsAndReplyToSender()
 {
     WindowFixture f(QStringLiteral("udp"));
-    const quint16 port = FreePort();
-    f.window->txtRcvPort->setText(QString::number(port));
-    f.window->cmdRcvOpen->click();
+    const quint16 port = f.openReceiver();
     UdpPeer peer;
     peer.sendTo(port, "AB");
     peer.sendTo(port, QByteArray());

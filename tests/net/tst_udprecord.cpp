@@ -27,6 +27,16 @@ std::pair<qint64, qint64> Record(const LogSandbox& sandbox)
     return {received, lost};
 }
 
+QByteArray Counts(const LogSandbox& sandbox, qint64 sent)
+{
+    const auto [received, lost] = Record(sandbox);
+    return QStringLiteral("sent %1, shown %2, told lost %3")
+        .arg(sent)
+        .arg(received)
+        .arg(lost)
+        .toLatin1();
+}
+
 // Sent from another thread while the window's thread goes on: the datagrams the system took.
 qint64 SendBurst(quint16 port, int count, int size)
 {
@@ -70,6 +80,7 @@ void TestUdpRecord::burstOverCapacityIsShownOrToldLost()
 {
     WindowFixture f(QStringLiteral("udp"));
     const quint16 port = f.openReceiver();
+    QVERIFY2(port != 0, qPrintable(f.list2().join(QLatin1Char('\n'))));
     // Sent while the window's thread is busy here, so most of the burst finds no room.
     constexpr int kBurst = 20000;
     QUdpSocket sender;
@@ -78,7 +89,8 @@ void TestUdpRecord::burstOverCapacityIsShownOrToldLost()
     for (int i = 0; i < kBurst; ++i)
         sent += sender.writeDatagram(datagram, QHostAddress::LocalHost, port) == datagram.size();
 
-    QTRY_VERIFY_WITH_TIMEOUT(Record(f.sandbox).first + Record(f.sandbox).second >= sent, 20000);
+    QTRY_VERIFY2_WITH_TIMEOUT(Record(f.sandbox).first + Record(f.sandbox).second >= sent,
+                              Counts(f.sandbox, sent).constData(), 20000);
     const auto [received, lost] = Record(f.sandbox);
     QVERIFY2(lost > 0, "the burst was meant to overflow the receive buffer");
     QCOMPARE(received + lost, sent);
@@ -92,6 +104,7 @@ void TestUdpRecord::largeDatagramsAtFullSpeedKeepMemoryBounded()
     WindowFixture f(QStringLiteral("udp"));
     f.window->Option2->setChecked(true); // one character a byte in the list
     const quint16 port = f.openReceiver();
+    QVERIFY2(port != 0, qPrintable(f.list2().join(QLatin1Char('\n'))));
     double peak = 0;
     QTimer sampler;
     connect(&sampler, &QTimer::timeout, this, [&] { peak = qMax(peak, ResidentMb()); });
@@ -100,7 +113,8 @@ void TestUdpRecord::largeDatagramsAtFullSpeedKeepMemoryBounded()
 
     constexpr int kDatagrams = 3000;
     const qint64 sent = SendBurst(port, kDatagrams, 65000);
-    QTRY_VERIFY_WITH_TIMEOUT(Record(f.sandbox).first + Record(f.sandbox).second >= sent, 30000);
+    QTRY_VERIFY2_WITH_TIMEOUT(Record(f.sandbox).first + Record(f.sandbox).second >= sent,
+                              Counts(f.sandbox, sent).constData(), 30000);
     const auto [received, lost] = Record(f.sandbox);
     QCOMPARE(received + lost, sent);
     // The list keeps at most 1001 lines of 65,000 characters (about 130 MB); what was read from

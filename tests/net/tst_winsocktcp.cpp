@@ -1,5 +1,6 @@
 #include "net/raisederror.h"
 #include "net/winsock.h"
+#include "support/peers.h"
 #include "support/winsockevents.h"
 
 #include <QTcpServer>
@@ -7,8 +8,7 @@
 #include <algorithm>
 #include <memory>
 
-namespace
-{
+namespace {
 
 // A control connected to a plain Qt peer on 127.0.0.1.
 struct Link {
@@ -31,8 +31,7 @@ struct Link {
 
 } // namespace
 
-class TestWinsockTcp : public QObject
-{
+class TestWinsockTcp : public QObject {
     Q_OBJECT
 private slots:
     void connectsAndExchanges_data();
@@ -103,7 +102,8 @@ void TestWinsockTcp::refusedConnectionGivesOneErrorEvent()
     QFETCH(QString, host);
     Winsock socket;
     WinsockEvents events(socket);
-    socket.Connect(host, UnusedTcpPort());
+    const HeldTcpPort refusing;
+    socket.Connect(host, refusing.port());
     QCOMPARE(events.errors.count(), 0);
     QVERIFY(events.errors.wait(kLoopbackWaitMs));
     QTest::qWait(50);

@@ -7,11 +7,58 @@
 #include <unistd.h>
 #include <vector>
 
-quint16 FreePort()
+namespace {
+
+// Bound to `wanted` (0: the system's choice) on every IPv4 address, sharing addresses; -1 when
+// the system refuses.
+int BindTcpPort(quint16 wanted, quint16* port)
 {
-    QTcpServer probe;
-    probe.listen(QHostAddress::Any, 0);
-    return probe.serverPort();
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    any.sin_port = htons(wanted);
+    any.sin_addr.s_addr = htonl(INADDR_ANY);
+    socklen_t size = sizeof any;
+    if (fd < 0 || ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0 ||
+        ::bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&any), &size) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    *port = ntohs(any.sin_port);
+    return fd;
+}
+
+} // namespace
+
+HeldTcpPort::HeldTcpPort(bool even)
+{
+    // The system gives odd ports to bind(0) and keeps even ones for outgoing connections, so an
+    // even port is the neighbour below one it gave, taken while that one is still held.
+    std::vector<int> odd;
+    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+        quint16 port = 0;
+        int fd = BindTcpPort(0, &port);
+        if (fd >= 0 && even && port % 2 != 0) {
+            odd.push_back(fd);
+            fd = BindTcpPort(port - 1, &port);
+        }
+        if (fd >= 0) {
+            fd_ = fd;
+            port_ = port;
+        }
+    }
+    for (const int fd : odd)
+        ::close(fd);
+    if (fd_ < 0)
+        qFatal("no TCP port could be bound on this machine");
+}
+
+HeldTcpPort::~HeldTcpPort()
+{
+    ::close(fd_);
 }
 
 void ResetConnection(QTcpSocket* socket)

@@ -10,8 +10,21 @@
 #include <atomic>
 #include <thread>
 
-// A port nothing listens on right now (bound, read back, released).
-quint16 FreePort();
+// A TCP port taken by binding port 0, held bound but not listening while this lives: connections
+// to it are refused and the system hands it to no one else, yet a listener that shares addresses
+// (as every Qt server on this system does) can listen on it. For a port a test must type.
+class HeldTcpPort {
+public:
+    explicit HeldTcpPort(bool even = false);
+    ~HeldTcpPort();
+    HeldTcpPort(const HeldTcpPort&) = delete;
+    HeldTcpPort& operator=(const HeldTcpPort&) = delete;
+    quint16 port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    quint16 port_ = 0;
+};
 
 // Drops the connection with a reset instead of an orderly close (linger on, zero seconds).
 void ResetConnection(QTcpSocket* socket);

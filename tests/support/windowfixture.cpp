@@ -1,7 +1,7 @@
 #include "support/windowfixture.h"
 
 #include "net/clientlink.h"
-#include "support/peers.h"
+#include "net/winsock.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -25,8 +25,10 @@ bool WindowFixture::connectClient(quint16 port, const QString& host)
 
 quint16 WindowFixture::openReceiver()
 {
-    const quint16 port = FreePort();
-    window->txtRcvPort->setText(QString::number(port));
+    window->txtRcvPort->setText(QStringLiteral("0"));
     window->cmdRcvOpen->click();
+    const quint16 port = quint16(window->Winsock2().LocalPort());
+    // Where the receiver listens again after a peer, as an operator would have typed it.
+    window->txtRcvPort->setText(QString::number(port));
     return port;
 }

@@ -42,7 +42,7 @@ public:
     void ticks(int count);
     // Arms the client towards host:port, runs five ticks and waits (bounded) for the link.
     bool connectClient(quint16 port, const QString& host = QStringLiteral("127.0.0.1"));
-    // Opens the receiver on a port that is free now and returns it.
+    // Opens the receiver on a port the system chooses and returns it (0 when it did not open).
     quint16 openReceiver();
 
     LogSandbox sandbox;

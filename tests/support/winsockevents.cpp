@@ -23,13 +23,6 @@ bool HasIPv6Loopback()
     return probe.listen(QHostAddress::LocalHostIPv6, 0);
 }
 
-quint16 UnusedTcpPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 void CollectBytes(QTcpSocket& peer, QByteArray& into)
 {
     QObject::connect(&peer, &QIODevice::readyRead, &peer, [&] { into += peer.readAll(); });

@@ -27,9 +27,6 @@ struct WinsockEvents {
 // False where this machine has no IPv6 loopback.
 bool HasIPv6Loopback();
 
-// A TCP port on 127.0.0.1 that nothing listens on.
-quint16 UnusedTcpPort();
-
 // Gathers what a peer receives, as it arrives.
 void CollectBytes(QTcpSocket& peer, QByteArray& into);
 void CollectDatagrams(QUdpSocket& peer, QList<QByteArray>& into);
