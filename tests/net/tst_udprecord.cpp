@@ -90,7 +90,7 @@ void TestUdpRecord::largeDatagramsAtFullSpeedKeepMemoryBounded()
     QSKIP("The sanitizer keeps freed memory aside, so resident memory says nothing here.");
 #endif
     WindowFixture f(QStringLiteral("udp"));
-    f.window->Option2->setChecked(true); // one character a byte in the list
+    f.ui().Option2->setChecked(true); // one character a byte in the list
     const quint16 port = f.openReceiver();
     double peak = 0;
     QTimer sampler;

@@ -15,18 +15,26 @@ void WindowFixture::ticks(int count)
 
 bool WindowFixture::connectClient(quint16 port, const QString& host)
 {
-    window->txtIP->setText(host);
-    window->txtPortNo->setText(QString::number(port));
+    ui().txtIP->setText(host);
+    ui().txtPortNo->setText(QString::number(port));
     ClientLink& client = window->Client();
     client.cmdOneShot_Click();
     ticks(5);
-    return QTest::qWaitFor([&] { return client.Connected == 1; }, 5000);
+    return QTest::qWaitFor([&] { return client.Variables().Connected == 1; }, 5000);
 }
 
 quint16 WindowFixture::openReceiver()
 {
     const quint16 port = FreePort();
-    window->txtRcvPort->setText(QString::number(port));
-    window->cmdRcvOpen->click();
+    ui().txtRcvPort->setText(QString::number(port));
+    ui().cmdRcvOpen->click();
     return port;
+}
+
+SideSocket::SideSocket()
+{
+    sink.bind(QHostAddress::LocalHost, 0);
+    socket.SetProtocol(Winsock::sckUDPProtocol);
+    socket.SetRemoteHost(QStringLiteral("127.0.0.1"));
+    socket.SetRemotePort(sink.localPort());
 }
