@@ -52,7 +52,8 @@ void TcpFloodFigures()
     qint64 shown = 0;
     qint64 lines = 0;
     std::vector<double> residentAfterClearing;
-    QObject::connect(window.List1, &ActivityList::lineAdded, [&](const QString& line) {
+    auto* list1 = window.findChild<ActivityList*>(QStringLiteral("List1"));
+    QObject::connect(list1, &ActivityList::lineAdded, [&](const QString& line) {
         if (line.mid(20, 4) != QLatin1String("RCV["))
             return;
         if (!clock.isValid())
@@ -60,14 +61,15 @@ void TcpFloodFigures()
         shown += (line.size() - 20 - 5) / 2;
         ++lines;
     });
-    QObject::connect(window.List1->model(), &QAbstractItemModel::modelReset, [&] {
+    QObject::connect(list1->model(), &QAbstractItemModel::modelReset, [&] {
         if (residentAfterClearing.size() < kClearings)
             residentAfterClearing.push_back(ResidentMb());
     });
 
-    window.txtIP->setText(QStringLiteral("127.0.0.1"));
-    window.txtPortNo->setText(port);
-    window.cmdOneShot->click(); // starts the connection supervision
+    window.findChild<QLineEdit*>(QStringLiteral("txtIP"))->setText(QStringLiteral("127.0.0.1"));
+    window.findChild<QLineEdit*>(QStringLiteral("txtPortNo"))->setText(port);
+    window.findChild<QPushButton*>(QStringLiteral("cmdOneShot"))
+        ->click(); // starts the connection supervision
     for (int tick = 0; tick < 5; ++tick)
         window.Client().tmrCONNECT_Timer();
     SpinUntil([&] { return shown >= kBytes; }, 600000);

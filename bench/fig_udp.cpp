@@ -68,7 +68,8 @@ void CountRecord(const QString& dayFile, FloodResult& result)
 // Samples memory and notices each time the list empties itself past its bound.
 class MemoryWatch : public QObject {
 public:
-    explicit MemoryWatch(const frmUDP& window) : window_(window)
+    explicit MemoryWatch(const frmUDP& window)
+        : list2_(window.findChild<ActivityList*>(QStringLiteral("List2")))
     {
         connect(&timer_, &QTimer::timeout, this, [this] { Sample(); });
         timer_.start(10);
@@ -77,7 +78,7 @@ public:
     {
         const double resident = ResidentMb();
         peak = qMax(peak, resident);
-        const int rows = window_.List2->count();
+        const int rows = list2_->count();
         if (rows < rows_) {
             if (firstClear == 0)
                 firstClear = resident;
@@ -90,7 +91,7 @@ public:
     double lastClear = 0;
 
 private:
-    const frmUDP& window_;
+    const ActivityList* list2_;
     QTimer timer_;
     int rows_ = 0;
 };
@@ -102,8 +103,8 @@ FloodResult FloodWindow(const Flood& flood)
     frmUDP window(QStringLiteral("udp"));
     window.show();
     const quint16 port = FreeUdpPort();
-    window.txtRcvPort->setText(QString::number(port));
-    window.cmdRcvOpen->click();
+    window.findChild<QLineEdit*>(QStringLiteral("txtRcvPort"))->setText(QString::number(port));
+    window.findChild<QPushButton*>(QStringLiteral("cmdRcvOpen"))->click();
     qint64 arrivals = 0;
     qint64 lost = 0;
     QObject::connect(&window.Winsock2(), &Winsock::DataArrival, [&] { ++arrivals; });

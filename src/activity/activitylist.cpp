@@ -1,10 +1,9 @@
 #include "activity/activitylist.h"
 
 #include "activity/activitylines.h"
+#include "activity/activityrecord.h"
 #include "activity/rowdelegate.h"
 #include "convert/numeric.h"
-#include "log/log1month.h"
-#include "log/zemfmt.h"
 
 #include <QAccessible>
 #include <QFontMetricsF>
@@ -119,26 +118,29 @@ void ActivityList::CatchUp()
     setCurrentIndex(lines_->index(pendingRow_));
 }
 
-void AddListMsg(ActivityList* list, const QString& text)
+namespace {
+
+// The bound is tested before every line, so a message that brings log notices with it still
+// leaves the list at most one line over the bound.
+void AddBoundedLine(ActivityList* list, const QString& line)
 {
     if (list->count() > kActivityListBound)
         list->clear();
-    // The log works again: what it lost is told first, in the log and in this list.
-    if (LogLinesNotWritten() > 0) {
-        const QString notice = StampedLine(LogNotWrittenNotice(LogLinesNotWritten()));
-        if (LogWriteNotice(notice))
-            SideScrollAddItem(list, notice);
-    }
-    const LogWriteResult logged = LogWrite(StampedLine(text));
-    SideScrollAddItem(list, StampedLine(text));
-    if (!logged.failure.isEmpty())
-        ShowLogFailure(list, logged.failure);
+    SideScrollAddItem(list, line);
+}
+
+} // namespace
+
+void AddListMsg(ActivityList* list, const QString& text)
+{
+    for (const QString& line : RecordActivity(text))
+        AddBoundedLine(list, line);
     list->setCurrentRow(list->count() - 1);
 }
 
 void ShowLogFailure(ActivityList* list, const QString& failure)
 {
-    SideScrollAddItem(list, StampedLine(QStringLiteral("Log Err: ") + failure));
+    AddBoundedLine(list, LogFailureLine(failure));
 }
 
 void SideScrollAddItem(ActivityList* list, const QString& line)

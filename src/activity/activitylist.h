@@ -53,13 +53,11 @@ private:
     bool rowPending_ = false;
 };
 
-// Stamps the message with the date and time, logs it, appends it to the list (emptied first when
-// over the bound) and selects it so it is in view. The log and the list each read the clock.
-// When the log had lost lines and can write again, a stamped "Log Err: N lines not written."
-// is logged and shown first; when this line starts a run of log failures, the reason follows it.
+// Records the message (see RecordActivity) and adds the lines it gives, each to a list emptied
+// first when it holds more than the bound; the last is selected, so it is in view.
 void AddListMsg(ActivityList* list, const QString& text);
 
-// Shows a stamped "Log Err: " + the failure, which the log itself cannot hold.
+// Shows the stamped "Log Err: " + the failure under the same bound.
 void ShowLogFailure(ActivityList* list, const QString& failure);
 
 // Appends the line as the list's last item and gives the list a horizontal scroll range as wide

@@ -30,33 +30,9 @@ public:
                     QWidget* parent = nullptr);
     ~frmUDP() override;
 
-    QLineEdit* Text1 = nullptr;
-    QLineEdit* txtIP = nullptr;
-    QLineEdit* txtPortNo = nullptr;
-    QLineEdit* txtContTime = nullptr;
-    QPushButton* cmdOneShot = nullptr;
-    QPushButton* cmdCont = nullptr;
-    QPushButton* cmdStopCont = nullptr;
-    QPushButton* cmdEnd = nullptr;
-    QLabel* lblCount = nullptr;
-    QLabel* Label1 = nullptr;
-    ActivityList* List1 = nullptr;
-    QGroupBox* Frame1 = nullptr;
-    QPushButton* cmdRcvOpen = nullptr;
-    QLineEdit* txtRcvPort = nullptr;
-    ActivityList* List2 = nullptr;
-    QLineEdit* txtRCVPORTSEND = nullptr;
-    QPushButton* cmdRcvPortSend = nullptr;
-    QGroupBox* Frame2 = nullptr;
-    QRadioButton* Option1 = nullptr;
-    QRadioButton* Option2 = nullptr;
-    QTimer* Timer1 = nullptr;
-    QTimer* tmrCONNECT = nullptr;
-
-    // The client half (Winsock1 and its routines) and the receiving half (Winsock2).
+    // The client half (its socket and routines) and the receiving half (Winsock2).
     ClientLink& Client() { return *client; }
     Receiver& Rcv() { return *receiver; }
-    Winsock& Winsock1();
     Winsock& Winsock2();
 
     void DoSendEtherHex(Winsock& socket, const QString& payload);
@@ -65,9 +41,6 @@ public:
 
     void AddList1Msg(const QString& text) override;
     void AddList2Msg(const QString& text) override;
-
-    // Run by the first activation when the command line or the start-up setting names a port.
-    std::function<void()> onRcvOpen;
 
     bool UdpMode() const { return udpMode; }
     QString CommandLine() const { return commandLine; }
@@ -98,6 +71,34 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // The controls; each carries its design name as its object name, which is how it is found
+    // from outside the window.
+    QLineEdit* Text1 = nullptr;
+    QLineEdit* txtIP = nullptr;
+    QLineEdit* txtPortNo = nullptr;
+    QLineEdit* txtContTime = nullptr;
+    QPushButton* cmdOneShot = nullptr;
+    QPushButton* cmdCont = nullptr;
+    QPushButton* cmdStopCont = nullptr;
+    QPushButton* cmdEnd = nullptr;
+    QLabel* lblCount = nullptr;
+    QLabel* Label1 = nullptr;
+    ActivityList* List1 = nullptr;
+    QGroupBox* Frame1 = nullptr;
+    QPushButton* cmdRcvOpen = nullptr;
+    QLineEdit* txtRcvPort = nullptr;
+    ActivityList* List2 = nullptr;
+    QLineEdit* txtRCVPORTSEND = nullptr;
+    QPushButton* cmdRcvPortSend = nullptr;
+    QGroupBox* Frame2 = nullptr;
+    QRadioButton* Option1 = nullptr;
+    QRadioButton* Option2 = nullptr;
+    QTimer* Timer1 = nullptr;
+    QTimer* tmrCONNECT = nullptr;
+
+    // Run by the first activation when the command line or the start-up setting names a port.
+    std::function<void()> onRcvOpen;
+
     void CreateControls();
     void CreateClientControls();
     void CreateReceiverControls();

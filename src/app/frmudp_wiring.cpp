@@ -40,7 +40,6 @@ void frmUDP::ConnectHandlers()
             receiverHandler(&Receiver::cmdRcvPortSend_Click));
 }
 
-Winsock& frmUDP::Winsock1() { return client->Winsock1; }
 Winsock& frmUDP::Winsock2() { return receiver->Winsock2; }
 
 void frmUDP::DoSendEtherHex(Winsock& socket, const QString& payload)

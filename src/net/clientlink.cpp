@@ -5,6 +5,7 @@
 #include "net/guard.h"
 #include "net/lostline.h"
 #include "net/portnumber.h"
+#include "net/receivedline.h"
 
 #include <QCoreApplication>
 #include <cmath>
@@ -221,7 +222,7 @@ void ClientLink::Winsock1_Close()
 void ClientLink::Winsock1_DataArrival()
 {
     const QByteArray bytes = Winsock1.GetData();
-    Report(DataLine("RCV[", view_.HexDisplay() ? BytesToHex(bytes) : BytesToText(bytes)));
+    Report(ReceivedLine(bytes, view_.HexDisplay()));
 }
 
 void ClientLink::Winsock1_Lost(qint64 count)

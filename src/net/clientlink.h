@@ -5,9 +5,25 @@
 
 #include <QObject>
 
+// The client's shared variables: the link's state and counters.
+struct ClientVariables {
+    bool UdpMode = false;
+    qint32 ReconnectTicks = 0;
+    qint32 ContTicks = 0;
+    qint32 ContInterval = 0;
+
+    qint32 SendStarted = 0;
+    qint32 ReconnectInterval = 0;
+    QString TargetHost;
+    QString SendText;
+    qint32 Connected = 0;
+    qint32 SendDone = 0;
+    double SendCount = 0;
+};
+
 // The client half of the window: the connection supervision, the payload send path, continuous
 // sending and the display of the peer's answers, with the client's shared variables.
-class ClientLink : public QObject {
+class ClientLink : public QObject, private ClientVariables {
     Q_OBJECT
 public:
     explicit ClientLink(ClientView& view, QObject* parent = nullptr);
@@ -35,25 +51,14 @@ public:
     void Winsock1_DataArrival();
     void Winsock1_Lost(qint64 count);
 
-    Winsock Winsock1;
-
-    bool UdpMode = false;
-    qint32 ReconnectTicks = 0;
-    qint32 ContTicks = 0;
-    qint32 ContInterval = 0;
-
-    qint32 SendStarted = 0;
-    qint32 ReconnectInterval = 0;
-    QString TargetHost;
-    QString SendText;
-    qint32 Connected = 0;
-    qint32 SendDone = 0;
-    double SendCount = 0;
+    // Read only: the link alone changes them.
+    const ClientVariables& Variables() const { return *this; }
 
 private:
     void ConnectRequest(const QString& portText);
     void WaitForSendDone();
     void Report(const QString& text) { view_.AddList1Msg(text); }
 
+    Winsock Winsock1;
     ClientView& view_;
 };

@@ -5,6 +5,7 @@
 #include "net/guard.h"
 #include "net/lostline.h"
 #include "net/portnumber.h"
+#include "net/receivedline.h"
 
 Receiver::Receiver(ReceiverView& view, QObject* parent) : QObject(parent), view_(view)
 {
@@ -80,8 +81,7 @@ void Receiver::CloseListener()
 void Receiver::Winsock2_DataArrival()
 {
     const QByteArray bytes = Winsock2.GetData();
-    const QString shown = view_.HexDisplay() ? BytesToHex(bytes) : BytesToText(bytes);
-    Report(QStringLiteral("RCV[") + shown + QLatin1Char(']'));
+    Report(ReceivedLine(bytes, view_.HexDisplay()));
 }
 
 void Receiver::Winsock2_Lost(qint64 count)

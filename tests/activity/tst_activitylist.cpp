@@ -93,6 +93,7 @@ private slots:
     void rowDrawsEscapedLine();
     void logFailureToldOnceThenCounted_data();
     void logFailureToldOnceThenCounted();
+    void logNoticesKeepTheBound();
     void scrollRangeIsFixedWidthOfSpaces_data();
     void scrollRangeIsFixedWidthOfSpaces();
 };
@@ -295,6 +296,36 @@ void TestActivityList::logFailureToldOnceThenCounted()
              QStringList({stamp + "Start T", stamp + stamp + "Log Err: 3 lines not written.",
                           stamp + stamp + "d", stamp + stamp + "e",
                           stamp + stamp + "Log Err: 1 lines not written.", stamp + "End T"}));
+}
+
+// A message that brings a log notice with it at the bound: the line that would be the 1002nd
+// still finds the list emptied.
+void TestActivityList::logNoticesKeepTheBound()
+{
+    LogSandbox sandbox;
+    LogStart("T", "");
+    const QString dayFile = sandbox.path(kDayFile);
+    const QString kept = sandbox.path("kept");
+    ActivityList list;
+    const auto fillToBound = [&] {
+        while (list.count() < kActivityListBound)
+            SideScrollAddItem(&list, "old");
+    };
+
+    fillToBound();
+    QVERIFY(QFile::rename(dayFile, kept) && QDir().mkdir(dayFile));
+    AddListMsg(&list, "lost");
+    const QString reason = QString::fromLocal8Bit(std::strerror(EISDIR));
+    QCOMPARE(Messages(list), QStringList{"Log Err: " + reason + " (" + dayFile + ")"});
+
+    fillToBound();
+    QVERIFY(QDir().rmdir(dayFile) && QFile::rename(kept, dayFile));
+    AddListMsg(&list, "back");
+    QCOMPARE(Messages(list), QStringList{"back"});
+    QCOMPARE(list.currentRow(), 0);
+    QCOMPARE(sandbox.lines(kDayFile).mid(1),
+             QStringList({"07-24-2018 13:05:09 07-24-2018 13:05:09 Log Err: 1 lines not written.",
+                          "07-24-2018 13:05:09 07-24-2018 13:05:09 back"}));
 }
 
 void TestActivityList::scrollRangeIsFixedWidthOfSpaces_data()

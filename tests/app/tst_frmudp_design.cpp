@@ -167,12 +167,13 @@ private slots:
                                    "txtRcvPort", "cmdRcvOpen", "txtRCVPORTSEND", "cmdRcvPortSend",
                                    "List1",      "List2",      "Option1",        "Option2"};
         QStringList order;
-        QWidget* control = window->Text1;
+        QWidget* const first = Control("Text1");
+        QWidget* control = first;
         do {
             if (control->focusPolicy() & Qt::TabFocus)
                 order << control->objectName();
             control = control->nextInFocusChain();
-        } while (control != window->Text1);
+        } while (control != first);
         QCOMPARE(order, expected);
     }
 
@@ -248,10 +249,12 @@ private slots:
 
     void optionsAreOneGroup()
     {
-        window->Option2->click();
-        QVERIFY(!window->Option1->isChecked());
-        window->Option1->click();
-        QVERIFY(!window->Option2->isChecked());
+        auto* option1 = qobject_cast<QRadioButton*>(Control("Option1"));
+        auto* option2 = qobject_cast<QRadioButton*>(Control("Option2"));
+        option2->click();
+        QVERIFY(!option1->isChecked());
+        option1->click();
+        QVERIFY(!option2->isChecked());
     }
 
     void icon_data()

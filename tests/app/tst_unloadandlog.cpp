@@ -53,16 +53,16 @@ void TestUnloadAndLog::unwritableLog()
         }
     });
     ClientLink& client = f.window->Client();
-    f.window->txtIP->setText(QStringLiteral("127.0.0.1"));
+    f.ui().txtIP->setText(QStringLiteral("127.0.0.1"));
     const HeldTcpPort refusing;
-    f.window->txtPortNo->setText(QString::number(refusing.port()));
+    f.ui().txtPortNo->setText(QString::number(refusing.port()));
     client.cmdOneShot_Click();
     f.ticks(5);
     QTRY_COMPARE(f.list1().size(), 3);
     QCOMPARE(f.list1().at(0), "Log Err: " + reason + " (" + dayFile + ")");
     QCOMPARE(f.list1().at(2), QStringLiteral("Error Event Occured."));
-    f.window->txtRCVPORTSEND->setText(QStringLiteral("hello"));
-    f.window->cmdRcvPortSend->click();
+    f.ui().txtRCVPORTSEND->setText(QStringLiteral("hello"));
+    f.ui().cmdRcvPortSend->click();
     QCOMPARE(f.list2().size(), 2);
     QCOMPARE(f.list2().at(0), QStringLiteral("Send Command:[hello]"));
 
@@ -79,7 +79,7 @@ void TestUnloadAndLog::unwritableLog()
 void TestUnloadAndLog::peerCannotForgeLogLines()
 {
     WindowFixture f;
-    f.window->Option2->setChecked(true);
+    f.ui().Option2->setChecked(true);
     QTcpSocket peer;
     peer.connectToHost(QHostAddress::LocalHost, f.openReceiver());
     QTRY_COMPARE(f.list2().size(), 1);
@@ -109,23 +109,24 @@ void TestUnloadAndLog::closedWhileTheSendButtonWaits()
     TcpPeer peer;
     WindowFixture f;
     frmUDP& window = *f.window;
+    const WindowControls ui(window);
     window.show();
-    ClientLink& client = window.Client();
     QVERIFY(f.connectClient(peer.port()));
     f.openReceiver();
     QVERIFY(window.Winsock2().State() != Winsock::sckClosed);
 
     // A completion still owed keeps the press waiting; the window is closed meanwhile. Only
     // because the end of the program is counted here, the link dropping lets the press go on.
-    client.SendDone = 0;
+    SideSocket side;
+    window.DoSendEtherHex(side.socket, QStringLiteral("41"));
     QTimer::singleShot(20, &window, [&] {
         if (quitButton)
-            window.cmdEnd->click();
+            ui.cmdEnd->click();
         else
             window.close();
     });
     QTimer::singleShot(100, &peer, [&] { peer.closeConnection(); });
-    window.cmdOneShot->click();
+    ui.cmdOneShot->click();
 
     QCOMPARE(f.endCalls, 1);
     QCOMPARE(window.Winsock2().State(), int(Winsock::sckClosed));

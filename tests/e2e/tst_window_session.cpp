@@ -73,31 +73,32 @@ void TestWindowSession::clientTalksToOwnReceiver()
     QString port = QString::number(held.port());
     WindowFixture f(udp ? QStringLiteral("udp") : port);
     frmUDP& w = *f.window;
+    const WindowControls ui(w);
     w.show();
     if (udp)
         port = QString::number(f.openReceiver());
-    QVERIFY(!w.cmdRcvOpen->isEnabled());
+    QVERIFY(!ui.cmdRcvOpen->isEnabled());
 
-    w.txtIP->setText(QStringLiteral("127.0.0.1"));
-    w.txtPortNo->setText(port);
-    w.cmdOneShot->click(); // nothing to send on yet; starts the supervision
+    ui.txtIP->setText(QStringLiteral("127.0.0.1"));
+    ui.txtPortNo->setText(port);
+    ui.cmdOneShot->click(); // nothing to send on yet; starts the supervision
     for (int tick = 0; tick < 5; ++tick)
         w.Client().tmrCONNECT_Timer();
-    QTRY_COMPARE(w.Client().Connected, 1);
-    w.cmdOneShot->click();
+    QTRY_COMPARE(w.Client().Variables().Connected, 1);
+    ui.cmdOneShot->click();
     QTRY_COMPARE(f.list2().size(), receiverLines.size() - 1);
 
     // The answer comes back to the client half, shown in characters now.
-    w.Option2->setChecked(true);
-    w.txtRCVPORTSEND->setText(QStringLiteral(" pong "));
-    w.cmdRcvPortSend->click();
+    ui.Option2->setChecked(true);
+    ui.txtRCVPORTSEND->setText(QStringLiteral(" pong "));
+    ui.cmdRcvPortSend->click();
     QTRY_COMPARE(f.list1().size(), clientLines.size() + 1);
     clientLines.prepend(QStringLiteral("Start Connect:IP:127.0.0.1 Port#:%1: ").arg(port));
     QCOMPARE(f.list1(), clientLines);
     QCOMPARE(f.list2(), receiverLines);
 
-    const QStringList list1 = Items(w.List1);
-    const QStringList list2 = Items(w.List2);
+    const QStringList list1 = Items(ui.List1);
+    const QStringList list2 = Items(ui.List2);
     w.close();
     QCOMPARE(f.endCalls, 1);
     const QStringList logged = f.sandbox.lines(QStringLiteral("24.LOG"));

@@ -67,34 +67,34 @@ void TestClientLink::tcpConnectsOnFifthTickThenSendsAndShowsAnswers()
     TcpPeer peer;
     WindowFixture f;
     ClientLink& client = f.window->Client();
-    f.window->txtIP->setText(QStringLiteral("  localhost "));
-    f.window->txtPortNo->setText(QString::number(peer.port()));
+    f.ui().txtIP->setText(QStringLiteral("  localhost "));
+    f.ui().txtPortNo->setText(QString::number(peer.port()));
 
     Ticks(client, 7); // before the first press the supervision does not even count
-    f.window->cmdOneShot->click();
+    f.ui().cmdOneShot->click();
     QVERIFY(f.list1().isEmpty());
     Ticks(client, 4);
     QVERIFY(f.list1().isEmpty());
     Ticks(client, 1);
     QCOMPARE(f.list1(), QStringList{StartLine("localhost", peer.port())});
     QTRY_COMPARE(f.list1().value(1), QStringLiteral("Connected."));
-    QCOMPARE(client.Connected, 1);
+    QCOMPARE(client.Variables().Connected, 1);
 
-    f.window->cmdOneShot->click();
+    f.ui().cmdOneShot->click();
     QTRY_COMPARE(peer.received(), QByteArray("0016WGCS22000000"));
     QCOMPARE(f.list1().value(2), "SND[" + kDefaultPayloadHex + "]");
     QTRY_COMPARE(f.list1().value(3), QStringLiteral("Sended."));
-    QCOMPARE(f.window->lblCount->text(), QStringLiteral("1"));
+    QCOMPARE(f.ui().lblCount->text(), QStringLiteral("1"));
 
     peer.send("AB\r\n");
     QTRY_COMPARE(f.list1().value(4), QStringLiteral("RCV[41420D0A]"));
-    f.window->Option2->setChecked(true);
+    f.ui().Option2->setChecked(true);
     peer.send("xy");
     QTRY_COMPARE(f.list1().value(5), QStringLiteral("RCV[xy]"));
     QCOMPARE(f.list1().size(), 6);
 
     // Answers are only shown: the next thing the peer gets is the operator's next frame.
-    f.window->cmdOneShot->click();
+    f.ui().cmdOneShot->click();
     QTRY_COMPARE(peer.received(), QByteArray("0016WGCS22000000").repeated(2));
 }
 
@@ -105,21 +105,23 @@ void TestClientLink::pressWaitsForTheFrameBeforeToComplete()
     TcpPeer peer;
     WindowFixture f;
     frmUDP& w = *f.window;
+    const WindowControls ui(w);
     QVERIFY(f.connectClient(peer.port()));
     bool enabledWhileWaiting = true;
     int completions = 0;
-    connect(&w.Winsock1(), &Winsock::SendComplete, this, [&] {
-        if (++completions > 1)
+    // The link shows "Sended." as the completion arrives.
+    connect(ui.List1, &ActivityList::lineAdded, this, [&](const QString& line) {
+        if (!line.endsWith(QStringLiteral(" Sended.")) || ++completions > 1)
             return;
-        enabledWhileWaiting = w.cmdOneShot->isEnabled();
-        w.Text1->setText(QStringLiteral("4344"));
+        enabledWhileWaiting = ui.cmdOneShot->isEnabled();
+        ui.Text1->setText(QStringLiteral("4344"));
     });
-    w.Text1->setText(QStringLiteral("4142"));
-    w.cmdOneShot->click();
-    w.cmdOneShot->click();
+    ui.Text1->setText(QStringLiteral("4142"));
+    ui.cmdOneShot->click();
+    ui.cmdOneShot->click();
     QCOMPARE(f.list1().mid(2), (QStringList{"SND[4142]", "Sended.", "SND[4344]"}));
     QVERIFY(!enabledWhileWaiting);
-    QVERIFY(w.cmdOneShot->isEnabled());
+    QVERIFY(ui.cmdOneShot->isEnabled());
     QTRY_COMPARE(peer.received(), QByteArray("ABCD"));
 }
 
@@ -130,12 +132,13 @@ void TestClientLink::payloadAsTypedAsCharactersAndAsText()
     TcpPeer peer;
     WindowFixture f;
     frmUDP& w = *f.window;
+    const WindowControls ui(w);
     ClientLink& client = w.Client();
     QVERIFY(f.connectClient(peer.port()));
     for (const QString& tooShort : {QString(), QStringLiteral("F")}) {
-        w.Text1->setText(tooShort);
-        w.cmdOneShot->click();
-        QCOMPARE(client.SendDone, 1);
+        ui.Text1->setText(tooShort);
+        ui.cmdOneShot->click();
+        QCOMPARE(client.Variables().SendDone, 1);
     }
     QCOMPARE(f.list1().size(), 2);
 
@@ -144,21 +147,24 @@ void TestClientLink::payloadAsTypedAsCharactersAndAsText()
         send();
         return QTest::qWaitFor([&] { return f.list1().value(before + 1) == "Sended."; });
     };
-    w.Text1->setText(QStringLiteral("01 0a 03"));
-    QVERIFY(sendAndComplete([&] { w.cmdOneShot->click(); }));
-    w.Option2->setChecked(true);
-    w.Text1->setText(QStringLiteral("414243"));
-    QVERIFY(sendAndComplete([&] { w.cmdOneShot->click(); }));
-    w.Option1->setChecked(true);
+    ui.Text1->setText(QStringLiteral("01 0a 03"));
+    QVERIFY(sendAndComplete([&] { ui.cmdOneShot->click(); }));
+    ui.Option2->setChecked(true);
+    ui.Text1->setText(QStringLiteral("414243"));
+    QVERIFY(sendAndComplete([&] { ui.cmdOneShot->click(); }));
+    ui.Option1->setChecked(true);
     const QString text = QStringLiteral("A") + QChar(0x1A) + QChar(0xF8F0) + QStringLiteral("ｱ");
-    QVERIFY(sendAndComplete([&] { client.DoSendEther(w.Winsock1(), text); }));
+    // A plain text goes out on the socket it is given.
+    SideSocket side;
+    w.DoSendEther(side.socket, text);
 
     QCOMPARE(f.list1().filter(QStringLiteral("SND[")),
              (QStringList{"SND[01 0a 03]", "SND[ABC]", "SND[411AA0B1]"}));
     QTRY_COMPARE(peer.received(), QByteArray("\x01\x00\x0A\x03"
-                                             "ABC"
-                                             "A\x1A\xA0\xB1",
-                                             11));
+                                             "ABC",
+                                             7));
+    QTRY_VERIFY(side.sink.hasPendingDatagrams());
+    QCOMPARE(side.sink.receiveDatagram().data(), QByteArray("A\x1A\xA0\xB1"));
 }
 
 void TestClientLink::refusedConnectionRetriesEveryFifthTick()
@@ -167,15 +173,15 @@ void TestClientLink::refusedConnectionRetriesEveryFifthTick()
     const quint16 port = refusing.port();
     WindowFixture f;
     ClientLink& client = f.window->Client();
-    f.window->txtIP->setText(QStringLiteral("127.0.0.1"));
-    f.window->txtPortNo->setText(QString::number(port));
+    f.ui().txtIP->setText(QStringLiteral("127.0.0.1"));
+    f.ui().txtPortNo->setText(QString::number(port));
     client.cmdOneShot_Click();
     Ticks(client, 5);
     QTRY_COMPARE(f.list1().value(1), QStringLiteral("Error Event Occured."));
     Ticks(client, 5);
     QCOMPARE(f.list1().value(2), StartLine("127.0.0.1", port));
     QTRY_COMPARE(f.list1().value(3), QStringLiteral("Error Event Occured."));
-    QCOMPARE(client.Connected, 0);
+    QCOMPARE(client.Variables().Connected, 0);
 }
 
 void TestClientLink::peerCloseReopensAndReleasesAWaitingPress()
@@ -183,26 +189,28 @@ void TestClientLink::peerCloseReopensAndReleasesAWaitingPress()
     TcpPeer peer;
     WindowFixture f;
     ClientLink& client = f.window->Client();
-    f.window->txtPortNo->setText(QString::number(peer.port()));
+    f.ui().txtPortNo->setText(QString::number(peer.port()));
     client.cmdOneShot_Click();
     Ticks(client, 5);
-    QTRY_COMPARE(client.Connected, 1);
+    QTRY_COMPARE(client.Variables().Connected, 1);
     QTRY_COMPARE(peer.connectionCount(), 1);
 
     // A completion that never comes: the press waits until the peer leaves, then fails to send.
-    client.SendDone = 0;
+    SideSocket side;
+    f.window->DoSendEtherHex(side.socket, QStringLiteral("41"));
     QTimer::singleShot(50, &peer, [&peer] { peer.closeConnection(); });
     client.cmdOneShot_Click();
     const QStringList lines = f.list1();
-    QCOMPARE(lines.mid(2, 2), (QStringList{"Socket Close.", "SND[" + kDefaultPayloadHex + "]"}));
-    QVERIFY(lines.value(4).startsWith(QStringLiteral("Send Err: ")));
-    QCOMPARE(f.window->lblCount->text(), QString());
-    QVERIFY(f.window->cmdOneShot->isEnabled());
-    QCOMPARE(client.Connected, 0);
+    QCOMPARE(lines.mid(2, 3),
+             (QStringList{"SND[41]", "Socket Close.", "SND[" + kDefaultPayloadHex + "]"}));
+    QVERIFY(lines.value(5).startsWith(QStringLiteral("Send Err: ")));
+    QCOMPARE(f.ui().lblCount->text(), QStringLiteral("1")); // the frame on the side socket
+    QVERIFY(f.ui().cmdOneShot->isEnabled());
+    QCOMPARE(client.Variables().Connected, 0);
 
     Ticks(client, 5);
-    QCOMPARE(f.list1().value(5), StartLine("localhost", peer.port()));
-    QTRY_COMPARE(f.list1().value(6), QStringLiteral("Connected."));
+    QCOMPARE(f.list1().value(6), StartLine("localhost", peer.port()));
+    QTRY_COMPARE(f.list1().value(7), QStringLiteral("Connected."));
 }
 
 // The link reports an error while a frame's completion is owed: the waiting press goes on (and
@@ -212,32 +220,30 @@ void TestClientLink::errorOnTheLinkReleasesAWaitingPressAndReopens()
     TcpPeer peer;
     WindowFixture f;
     frmUDP& w = *f.window;
+    const WindowControls ui(w);
     ClientLink& client = w.Client();
     QVERIFY(f.connectClient(peer.port()));
-    w.Text1->setText(QStringLiteral("41"));
-    w.cmdOneShot->click();
+    ui.Text1->setText(QStringLiteral("41"));
+    ui.cmdOneShot->click();
     // Queued now, so it is delivered before the completion, which is queued only once the
     // bytes have left.
-    QMetaObject::invokeMethod(
-        &w.Winsock1(),
-        [&w] { emit w.Winsock1().Error(10053, QStringLiteral("The connection was aborted.")); },
-        Qt::QueuedConnection);
+    QMetaObject::invokeMethod(&client, &ClientLink::Winsock1_Error, Qt::QueuedConnection);
     bool stuck = false;
     QTimer rescue; // only so that a press that stays stuck fails instead of hanging
     rescue.setSingleShot(true);
     connect(&rescue, &QTimer::timeout, this, [&] {
         stuck = true;
-        client.SendDone = 1;
+        peer.closeConnection();
     });
     rescue.start(10000);
-    w.cmdOneShot->click();
+    ui.cmdOneShot->click();
     QVERIFY(!stuck);
     const QStringList lines = f.list1();
     QCOMPARE(lines.mid(2, 3), (QStringList{"SND[41]", "Error Event Occured.", "SND[41]"}));
     QVERIFY2(lines.value(5).startsWith(QStringLiteral("Send Err: ")), qPrintable(lines.value(5)));
     QCOMPARE(lines.size(), 6);
-    QCOMPARE(client.Connected, 0);
-    QVERIFY(w.cmdOneShot->isEnabled());
+    QCOMPARE(client.Variables().Connected, 0);
+    QVERIFY(ui.cmdOneShot->isEnabled());
 
     Ticks(client, 5);
     QCOMPARE(f.list1().value(6), StartLine("127.0.0.1", peer.port()));
@@ -256,16 +262,17 @@ void TestClientLink::udpSetsUpWithoutConnectingAndGetsAnswers()
     QFETCH(int, below);
     WindowFixture f(QStringLiteral("udp"));
     frmUDP& w = *f.window;
+    const WindowControls ui(w);
     ClientLink& client = w.Client();
     const std::unique_ptr<UdpPeer> peer = EvenUdpPeer();
     const quint16 port = peer->port();
     const QString portText = QString::number(port - below) + QStringLiteral(".5");
-    w.txtIP->setText(QStringLiteral("127.0.0.1"));
-    w.txtPortNo->setText(portText);
-    w.cmdOneShot->click();
+    ui.txtIP->setText(QStringLiteral("127.0.0.1"));
+    ui.txtPortNo->setText(portText);
+    ui.cmdOneShot->click();
     Ticks(client, 5);
-    QCOMPARE(client.Connected, 1);
-    w.cmdOneShot->click();
+    QCOMPARE(client.Variables().Connected, 1);
+    ui.cmdOneShot->click();
     QTRY_COMPARE(peer->datagrams().size(), 1);
     QCOMPARE(peer->datagrams().at(0).data(), QByteArray::fromHex(kDefaultPayloadHex.toLatin1()));
     peer->replyToLatest("OK");
@@ -282,15 +289,17 @@ void TestClientLink::counterWrapsAfter9999()
     UdpPeer peer;
     WindowFixture f(QStringLiteral("UDP"));
     ClientLink& client = f.window->Client();
-    f.window->txtIP->setText(QStringLiteral("127.0.0.1"));
-    f.window->txtPortNo->setText(QString::number(peer.port()));
+    f.ui().txtIP->setText(QStringLiteral("127.0.0.1"));
+    f.ui().txtPortNo->setText(QString::number(peer.port()));
     client.cmdOneShot_Click();
     Ticks(client, 5);
-    client.SendCount = 9998;
+    SideSocket side;
+    for (int i = 0; i < 9998; ++i)
+        f.window->DoSendEtherHex(side.socket, QStringLiteral("41"));
     client.cmdOneShot_Click();
-    QCOMPARE(f.window->lblCount->text(), QStringLiteral("9999"));
+    QCOMPARE(f.ui().lblCount->text(), QStringLiteral("9999"));
     client.cmdOneShot_Click();
-    QCOMPARE(f.window->lblCount->text(), QStringLiteral("0"));
+    QCOMPARE(f.ui().lblCount->text(), QStringLiteral("0"));
     QTRY_COMPARE(peer.datagrams().size(), 2);
 }
 
@@ -314,46 +323,48 @@ void TestClientLink::continuousInterval()
     QFETCH(int, interval);
     WindowFixture f;
     frmUDP& w = *f.window;
-    w.txtContTime->setText(text);
+    const WindowControls ui(w);
+    ui.txtContTime->setText(text);
     w.Client().cmdCont_Click();
-    QCOMPARE(w.Client().ContInterval, interval);
-    QVERIFY(w.Timer1->isActive());
-    QVERIFY(!w.cmdCont->isEnabled() && w.cmdStopCont->isEnabled() && !w.cmdEnd->isEnabled());
+    QCOMPARE(w.Client().Variables().ContInterval, interval);
+    QVERIFY(ui.Timer1->isActive());
+    QVERIFY(!ui.cmdCont->isEnabled() && ui.cmdStopCont->isEnabled() && !ui.cmdEnd->isEnabled());
     w.Client().cmdStopCont_Click();
-    QVERIFY(!w.Timer1->isActive());
-    QVERIFY(w.cmdCont->isEnabled() && !w.cmdStopCont->isEnabled() && w.cmdEnd->isEnabled());
+    QVERIFY(!ui.Timer1->isActive());
+    QVERIFY(ui.cmdCont->isEnabled() && !ui.cmdStopCont->isEnabled() && ui.cmdEnd->isEnabled());
 }
 
 void TestClientLink::ticksCarryOverAcrossStopAndStart()
 {
     WindowFixture f;
     ClientLink& client = f.window->Client();
-    f.window->txtContTime->setText(QStringLiteral("10"));
+    f.ui().txtContTime->setText(QStringLiteral("10"));
     client.cmdCont_Click();
     for (int i = 0; i < 3; ++i)
         client.Timer1_Timer();
     client.cmdStopCont_Click();
-    f.window->txtContTime->setText(QStringLiteral("2"));
+    f.ui().txtContTime->setText(QStringLiteral("2"));
     client.cmdCont_Click();
-    QCOMPARE(client.SendStarted, 0);
+    QCOMPARE(client.Variables().SendStarted, 0);
     client.Timer1_Timer();
-    QCOMPARE(client.SendStarted, 1); // the press ran on the first tick after the restart
-    QCOMPARE(client.ContTicks, 0);
+    QCOMPARE(client.Variables().SendStarted,
+             1); // the press ran on the first tick after the restart
+    QCOMPARE(client.Variables().ContTicks, 0);
 }
 
 void TestClientLink::busySendButtonSkipsATurn()
 {
     WindowFixture f;
     ClientLink& client = f.window->Client();
-    f.window->txtContTime->setText(QStringLiteral("1"));
+    f.ui().txtContTime->setText(QStringLiteral("1"));
     client.cmdCont_Click();
-    f.window->cmdOneShot->setEnabled(false);
+    f.ui().cmdOneShot->setEnabled(false);
     client.Timer1_Timer();
-    QCOMPARE(client.SendStarted, 0);
-    QCOMPARE(client.ContTicks, 0);
-    f.window->cmdOneShot->setEnabled(true);
+    QCOMPARE(client.Variables().SendStarted, 0);
+    QCOMPARE(client.Variables().ContTicks, 0);
+    f.ui().cmdOneShot->setEnabled(true);
     client.Timer1_Timer();
-    QCOMPARE(client.SendStarted, 1);
+    QCOMPARE(client.Variables().SendStarted, 1);
 }
 
 QTEST_MAIN(TestClientLink)

@@ -70,10 +70,10 @@ void TestOperatorFaults::receiverPortText()
     if (port > 0 && !PortIsFree(quint16(port)))
         QSKIP("The port is taken on this machine.");
     WindowFixture f(mode);
-    f.window->txtRcvPort->setText(text);
-    f.window->cmdRcvOpen->click();
+    f.ui().txtRcvPort->setText(text);
+    f.ui().cmdRcvOpen->click();
     QCOMPARE(f.list2(), shown.isEmpty() ? QStringList() : QStringList{shown});
-    QVERIFY(!f.window->cmdRcvOpen->isEnabled());
+    QVERIFY(!f.ui().cmdRcvOpen->isEnabled());
     Winsock& socket = f.window->Winsock2();
     if (port < 0) {
         QCOMPARE(socket.State(), int(Winsock::sckClosed));
@@ -116,7 +116,7 @@ void TestOperatorFaults::receiverPortTextAtReListen()
     QTcpSocket visitor;
     visitor.connectToHost(QHostAddress::LocalHost, port);
     QTRY_COMPARE(f.list2().size(), 1);
-    f.window->txtRcvPort->setText(text.isEmpty() ? QString::number(holder.port()) : text);
+    f.ui().txtRcvPort->setText(text.isEmpty() ? QString::number(holder.port()) : text);
     visitor.disconnectFromHost();
     QTRY_COMPARE(f.list2().size(), 3);
     QCOMPARE(f.list2().at(1), QStringLiteral("Socket2 Close."));
@@ -152,13 +152,13 @@ void TestOperatorFaults::reachableHostText()
     WindowFixture f(mode);
     ClientLink& client = f.window->Client();
     const quint16 port = udp ? udpPeer.port() : tcpPeer.port();
-    f.window->txtIP->setText(host);
-    f.window->txtPortNo->setText(QString::number(port));
+    f.ui().txtIP->setText(host);
+    f.ui().txtPortNo->setText(QString::number(port));
     client.cmdOneShot_Click();
     f.ticks(5);
     QCOMPARE(f.list1().value(0),
              QStringLiteral("Start Connect:IP:%1 Port#:%2: ").arg(host.trimmed()).arg(port));
-    QTRY_COMPARE(client.Connected, 1);
+    QTRY_COMPARE(client.Variables().Connected, 1);
     client.cmdOneShot_Click();
     if (udp) {
         QTRY_COMPARE(udpPeer.datagrams().size(), 1);
@@ -207,15 +207,15 @@ void TestOperatorFaults::unusableRemote()
     QFETCH(QString, shownPort);
     QFETCH(QString, cause);
     WindowFixture f(mode);
-    f.window->txtIP->setText(host);
-    f.window->txtPortNo->setText(port);
-    f.window->cmdOneShot->click();
+    f.ui().txtIP->setText(host);
+    f.ui().txtPortNo->setText(port);
+    f.ui().cmdOneShot->click();
     f.ticks(5);
     const QString remote = QStringLiteral("IP:") + host.trimmed() + QStringLiteral(" Port#:") +
                            shownPort + QStringLiteral(": ");
     QCOMPARE(f.list1(), (QStringList{"Start Connect:" + remote, "Connect Err:" + remote + cause}));
-    QCOMPARE(f.window->Client().Connected, 0);
-    f.window->cmdOneShot->click();
+    QCOMPARE(f.window->Client().Variables().Connected, 0);
+    f.ui().cmdOneShot->click();
     QCOMPARE(f.list1().size(), 2);
 }
 
@@ -233,7 +233,7 @@ void TestOperatorFaults::unresolvableHost()
     WindowFixture f(mode);
     ClientLink& client = f.window->Client();
     const QString start = QStringLiteral("Start Connect:IP:no-such-host.invalid Port#:50000: ");
-    f.window->txtIP->setText(QStringLiteral("no-such-host.invalid"));
+    f.ui().txtIP->setText(QStringLiteral("no-such-host.invalid"));
     client.cmdOneShot_Click();
     f.ticks(5);
     QCOMPARE(f.list1(), QStringList{start});
@@ -241,14 +241,14 @@ void TestOperatorFaults::unresolvableHost()
         QTRY_COMPARE(f.list1().value(1), QStringLiteral("Error Event Occured."));
     } else {
         // The link counts as up until the first send finds the host missing.
-        QCOMPARE(client.Connected, 1);
+        QCOMPARE(client.Variables().Connected, 1);
         client.cmdOneShot_Click();
         QTRY_COMPARE(f.list1().value(2), QStringLiteral("Error Event Occured."));
     }
-    QCOMPARE(client.Connected, 0);
+    QCOMPARE(client.Variables().Connected, 0);
     f.ticks(5);
     QCOMPARE(f.list1().constLast(), start);
-    QVERIFY(f.window->cmdOneShot->isEnabled());
+    QVERIFY(f.ui().cmdOneShot->isEnabled());
 }
 
 QTEST_MAIN(TestOperatorFaults)

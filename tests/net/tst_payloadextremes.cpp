@@ -48,9 +48,9 @@ void TestPayloadExtremes::megabytePayloadGoesOutWholeAndCountsOnce()
     QVERIFY(f.connectClient(peer.port()));
     const QByteArray payload = Pattern(1024 * 1024);
     const QString hex = Hex(payload);
-    f.window->Text1->setText(hex);
-    QCOMPARE(f.window->Text1->text().size(), hex.size());
-    f.window->cmdOneShot->click();
+    f.ui().Text1->setText(hex);
+    QCOMPARE(f.ui().Text1->text().size(), hex.size());
+    f.ui().cmdOneShot->click();
     QTRY_COMPARE_WITH_TIMEOUT(peer.received().size(), payload.size(), 30000);
     QVERIFY(peer.received() == payload);
     QTRY_COMPARE(f.list1().constLast(), QStringLiteral("Sended."));
@@ -58,7 +58,7 @@ void TestPayloadExtremes::megabytePayloadGoesOutWholeAndCountsOnce()
     QCOMPARE(lines.count(QStringLiteral("Sended.")), 1);
     QCOMPARE(lines.value(lines.size() - 2).size(), hex.size() + 5);
     QVERIFY(lines.value(lines.size() - 2) == QStringLiteral("SND[") + hex + QStringLiteral("]"));
-    QCOMPARE(f.window->lblCount->text(), QStringLiteral("1"));
+    QCOMPARE(f.ui().lblCount->text(), QStringLiteral("1"));
 }
 
 void TestPayloadExtremes::datagramSizes_data()
@@ -82,8 +82,8 @@ void TestPayloadExtremes::datagramSizes()
 
     // An empty payload cannot be typed, so the client sends one byte for the peer to answer.
     const QByteArray sent = size > 0 ? payload : QByteArray("\x01");
-    f.window->Text1->setText(Hex(sent));
-    f.window->cmdOneShot->click();
+    f.ui().Text1->setText(Hex(sent));
+    f.ui().cmdOneShot->click();
     QTRY_COMPARE(peer.datagrams().size(), 1);
     QCOMPARE(peer.datagrams().at(0).data(), sent);
     peer.replyToLatest(payload);
@@ -102,18 +102,18 @@ void TestPayloadExtremes::tooLargeDatagramIsReported()
     WindowFixture f(QStringLiteral("udp"));
     ClientLink& client = f.window->Client();
     QVERIFY(f.connectClient(peer.port()));
-    f.window->Text1->setText(Hex(Pattern(kLargestDatagram + 1)));
-    f.window->cmdOneShot->click();
+    f.ui().Text1->setText(Hex(Pattern(kLargestDatagram + 1)));
+    f.ui().cmdOneShot->click();
     const QString failure = f.list1().constLast();
     QVERIFY2(failure.startsWith(QStringLiteral("Send Err: ")), qPrintable(failure.left(80)));
-    QCOMPARE(client.Connected, 0);
-    QCOMPARE(f.window->lblCount->text(), QString());
+    QCOMPARE(client.Variables().Connected, 0);
+    QCOMPARE(f.ui().lblCount->text(), QString());
 
     // The link is set up again and the next frame that fits goes out.
     f.ticks(5);
-    QCOMPARE(client.Connected, 1);
-    f.window->Text1->setText(QStringLiteral("4F4B"));
-    f.window->cmdOneShot->click();
+    QCOMPARE(client.Variables().Connected, 1);
+    f.ui().Text1->setText(QStringLiteral("4F4B"));
+    f.ui().cmdOneShot->click();
     QTRY_COMPARE(peer.datagrams().size(), 1);
     QCOMPARE(peer.datagrams().at(0).data(), QByteArray("OK"));
 }
@@ -127,7 +127,7 @@ void TestPayloadExtremes::everyByteValueAsCharacters()
         everyByte[i] = char(i);
     UdpPeer peer;
     WindowFixture f(QStringLiteral("udp"));
-    f.window->Option2->setChecked(true);
+    f.ui().Option2->setChecked(true);
     peer.sendTo(f.openReceiver(), everyByte);
     QTRY_COMPARE(f.list2().size(), 1);
     const QString line = f.list2().at(0);

@@ -58,7 +58,8 @@ void TestPeerFaults::clientLinkReset()
     if (clientSending) {
         // The peer stops reading, so the payload is still on its way when the reset comes.
         connection->setReadBufferSize(1);
-        client.DoSendEtherHex(f.window->Winsock1(), QString(8 * 1024 * 1024, u'5'));
+        f.ui().Text1->setText(QString(8 * 1024 * 1024, u'5'));
+        f.ui().cmdOneShot->click();
         QTRY_VERIFY(!peer.received().isEmpty());
     } else {
         peer.send(QByteArray(1000, 'a'));
@@ -67,8 +68,8 @@ void TestPeerFaults::clientLinkReset()
     }
     ResetConnection(connection);
     QTRY_COMPARE(f.list1().constLast(), kSocketClose);
-    QCOMPARE(client.Connected, 0);
-    QCOMPARE(client.SendDone, 1);
+    QCOMPARE(client.Variables().Connected, 0);
+    QCOMPARE(client.Variables().SendDone, 1);
     QVERIFY(!f.list1().contains(QStringLiteral("Error Event Occured.")));
     QCOMPARE(f.list1().contains(QStringLiteral("Sended.")), false);
 
@@ -136,7 +137,7 @@ void TestPeerFaults::floodOnTheReceiverWhileTheOperatorSends()
     constexpr int kPresses = 5;
     // The operator's presses go through while arrivals keep coming.
     for (int i = 0; i < kPresses; ++i) {
-        f.window->cmdOneShot->click();
+        f.ui().cmdOneShot->click();
         QTRY_COMPARE(f.list1().count(QStringLiteral("Sended.")), i + 1);
     }
 
@@ -147,8 +148,8 @@ void TestPeerFaults::floodOnTheReceiverWhileTheOperatorSends()
     } else {
         QTRY_COMPARE(tcpPeer.received(), payload.repeated(kPresses));
     }
-    QCOMPARE(f.window->lblCount->text(), QString::number(kPresses));
-    QVERIFY(f.window->List2->count() <= 1001);
+    QCOMPARE(f.ui().lblCount->text(), QString::number(kPresses));
+    QVERIFY(f.ui().List2->count() <= 1001);
     QVERIFY(OnlyBoundedArrivals(udp ? f.list2() : f.list2().mid(1)));
 }
 

@@ -77,9 +77,9 @@ void TestReceiver::portText()
     QFETCH(QString, text);
     QFETCH(int, port);
     WindowFixture f;
-    f.window->txtRcvPort->setText(text);
-    f.window->cmdRcvOpen->click();
-    QVERIFY(!f.window->cmdRcvOpen->isEnabled());
+    f.ui().txtRcvPort->setText(text);
+    f.ui().cmdRcvOpen->click();
+    QVERIFY(!f.ui().cmdRcvOpen->isEnabled());
     QVERIFY(f.list2().isEmpty());
     Visitor visitor{quint16(port)};
     QTRY_COMPARE(f.list2().size(), 1);
@@ -100,7 +100,7 @@ void TestReceiver::onePeerAtATimeThenListensAgainOnTheNewPort()
 
     const HeldTcpPort held;
     const quint16 second = held.port();
-    f.window->txtRcvPort->setText(QString::number(second));
+    f.ui().txtRcvPort->setText(QString::number(second));
     one.socket.disconnectFromHost();
     QTRY_COMPARE(f.list2().value(1), QStringLiteral("Socket2 Close."));
     Visitor three(second);
@@ -117,7 +117,7 @@ void TestReceiver::arrivalsInHexAndCharacters()
     QVERIFY(Admit(f, visitor));
     visitor->socket.write("A\r\n");
     QTRY_COMPARE(f.list2().value(1), QStringLiteral("RCV[410D0A]"));
-    f.window->Option2->setChecked(true);
+    f.ui().Option2->setChecked(true);
     visitor->socket.write("A\r\n");
     QTRY_COMPARE(f.list2().value(2), QStringLiteral("RCV[A\r\n]"));
     QCOMPARE(f.list2().value(1), QStringLiteral("RCV[410D0A]"));
@@ -131,12 +131,12 @@ void TestReceiver::replyIsTrimmedAndSentAsText()
     visitor->socket.write("?");
     QTRY_COMPARE(f.list2().value(1), QStringLiteral("RCV[3F]"));
 
-    f.window->txtRCVPORTSEND->setText(QStringLiteral("    "));
-    f.window->cmdRcvPortSend->click();
+    f.ui().txtRCVPORTSEND->setText(QStringLiteral("    "));
+    f.ui().cmdRcvPortSend->click();
     QCOMPARE(f.list2().size(), 2);
 
-    f.window->txtRCVPORTSEND->setText(QStringLiteral("  OK ｱ "));
-    f.window->cmdRcvPortSend->click();
+    f.ui().txtRCVPORTSEND->setText(QStringLiteral("  OK ｱ "));
+    f.ui().cmdRcvPortSend->click();
     QCOMPARE(f.list2().value(2), QStringLiteral("Send Command:[OK ｱ]"));
     // Only the operator answers: nothing went back for the arrival before.
     QTRY_COMPARE(visitor->received, QByteArray("OK \xB1"));
@@ -145,8 +145,8 @@ void TestReceiver::replyIsTrimmedAndSentAsText()
 void TestReceiver::replyWithoutPeerIsReported()
 {
     WindowFixture f;
-    f.window->txtRCVPORTSEND->setText(QStringLiteral("hello"));
-    f.window->cmdRcvPortSend->click();
+    f.ui().txtRCVPORTSEND->setText(QStringLiteral("hello"));
+    f.ui().cmdRcvPortSend->click();
     QCOMPARE(f.list2().value(0), QStringLiteral("Send Command:[hello]"));
     QVERIFY(f.list2().value(1).startsWith(QStringLiteral("Err:")));
 }
@@ -166,7 +166,7 @@ void TestReceiver::errorEventClosesForTheRun()
     QCOMPARE(f.list2().mid(1), (QStringList{"Error Event Occured.", "REFUSED[1]"}));
     QTRY_COMPARE(waiting.socket.state(), QAbstractSocket::UnconnectedState);
     QCOMPARE(f.window->Winsock2().State(), int(Winsock::sckClosed));
-    QVERIFY(!f.window->cmdRcvOpen->isEnabled());
+    QVERIFY(!f.ui().cmdRcvOpen->isEnabled());
 }
 
 // A request that is gone by the time it is accepted (here one that never waited): the request is
@@ -192,12 +192,12 @@ void TestReceiver::portInUseIsReported()
         QUdpSocket udpHolder;
         QVERIFY(udpHolder.bind(QHostAddress::Any, tcpHolder.port()));
         WindowFixture f(mode);
-        f.window->txtRcvPort->setText(QString::number(tcpHolder.port()));
-        f.window->cmdRcvOpen->click();
+        f.ui().txtRcvPort->setText(QString::number(tcpHolder.port()));
+        f.ui().cmdRcvOpen->click();
         QCOMPARE(f.list2().size(), 1);
         QVERIFY2(f.list2().at(0).startsWith(QStringLiteral("Err:10048[")),
                  qPrintable(f.list2().at(0)));
-        QVERIFY(!f.window->cmdRcvOpen->isEnabled());
+        QVERIFY(!f.ui().cmdRcvOpen->isEnabled());
     }
 }
 
@@ -211,8 +211,8 @@ void TestReceiver::udpDatagramsAndReplyToSender()
     peer.sendTo(port, "\x01");
     QTRY_COMPARE(f.list2().size(), 3);
     QCOMPARE(f.list2(), (QStringList{"RCV[4142]", "RCV[]", "RCV[01]"}));
-    f.window->txtRCVPORTSEND->setText(QStringLiteral("pong"));
-    f.window->cmdRcvPortSend->click();
+    f.ui().txtRCVPORTSEND->setText(QStringLiteral("pong"));
+    f.ui().cmdRcvPortSend->click();
     QTRY_COMPARE(peer.datagrams().size(), 1);
     QCOMPARE(peer.datagrams().at(0).data(), QByteArray("pong"));
 }

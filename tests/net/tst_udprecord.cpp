@@ -102,7 +102,7 @@ void TestUdpRecord::largeDatagramsAtFullSpeedKeepMemoryBounded()
     QSKIP("The sanitizer keeps freed memory aside, so resident memory says nothing here.");
 #endif
     WindowFixture f(QStringLiteral("udp"));
-    f.window->Option2->setChecked(true); // one character a byte in the list
+    f.ui().Option2->setChecked(true); // one character a byte in the list
     const quint16 port = f.openReceiver();
     QVERIFY2(port != 0, qPrintable(f.list2().join(QLatin1Char('\n'))));
     double peak = 0;

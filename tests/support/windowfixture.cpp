@@ -15,20 +15,28 @@ void WindowFixture::ticks(int count)
 
 bool WindowFixture::connectClient(quint16 port, const QString& host)
 {
-    window->txtIP->setText(host);
-    window->txtPortNo->setText(QString::number(port));
+    ui().txtIP->setText(host);
+    ui().txtPortNo->setText(QString::number(port));
     ClientLink& client = window->Client();
     client.cmdOneShot_Click();
     ticks(5);
-    return QTest::qWaitFor([&] { return client.Connected == 1; }, 5000);
+    return QTest::qWaitFor([&] { return client.Variables().Connected == 1; }, 5000);
 }
 
 quint16 WindowFixture::openReceiver()
 {
-    window->txtRcvPort->setText(QStringLiteral("0"));
-    window->cmdRcvOpen->click();
+    ui().txtRcvPort->setText(QStringLiteral("0"));
+    ui().cmdRcvOpen->click();
     const quint16 port = quint16(window->Winsock2().LocalPort());
     // Where the receiver listens again after a peer, as an operator would have typed it.
-    window->txtRcvPort->setText(QString::number(port));
+    ui().txtRcvPort->setText(QString::number(port));
     return port;
+}
+
+SideSocket::SideSocket()
+{
+    sink.bind(QHostAddress::LocalHost, 0);
+    socket.SetProtocol(Winsock::sckUDPProtocol);
+    socket.SetRemoteHost(QStringLiteral("127.0.0.1"));
+    socket.SetRemotePort(sink.localPort());
 }

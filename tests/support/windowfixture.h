@@ -3,11 +3,24 @@
 #include "activity/activitylist.h"
 #include "app/endprogram.h"
 #include "app/frmudp.h"
+#include "net/winsock.h"
 #include "support/logsandbox.h"
+#include "support/windowcontrols.h"
 
 #include <QStringList>
+#include <QUdpSocket>
 #include <functional>
 #include <memory>
+
+// A UDP socket of the test's own, towards a bound socket that never reads. A frame that the
+// window's send routine hands to it is sent and counted, but its completion never reaches the
+// client link, which then owes one for good.
+class SideSocket {
+public:
+    SideSocket();
+    QUdpSocket sink;
+    Winsock socket;
+};
 
 // A real window in a throw-away program folder, whose end of program is only counted.
 // `beforeLoad` may prepare the folder (or point the program elsewhere) before the log starts.
@@ -35,8 +48,9 @@ public:
             messages << list->text(row).mid(20);
         return messages;
     }
-    QStringList list1() const { return Messages(window->List1); }
-    QStringList list2() const { return Messages(window->List2); }
+    QStringList list1() const { return Messages(ui().List1); }
+    QStringList list2() const { return Messages(ui().List2); }
+    WindowControls ui() const { return WindowControls(*window); }
 
     // Runs the connection supervision's timer handler `count` times.
     void ticks(int count);
