@@ -2,7 +2,8 @@ SHELL := /bin/bash
 # Thin wrapper over CMake: installs what a fresh Debian 12 machine lacks, then builds into build/.
 BUILD ?= build
 ARGS ?=
-PACKAGES := cmake make g++ qt6-base-dev fonts-ipafont-gothic
+# libxkbcommon-dev only quiets Qt's configure-time "Could NOT find XKB" (the program does not use it).
+PACKAGES := cmake make g++ qt6-base-dev libxkbcommon-dev fonts-ipafont-gothic
 JOBS := $(shell nproc)
 
 .PHONY: deps test-locale configure build run test test-sanitize fuzz bench package clean
@@ -34,10 +35,13 @@ test-locale:
 configure: deps
 	cmake -S . -B $(BUILD)
 
+# Everything: the program, its package files and the test programs.
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# Only the program, so the window is up without waiting for the test programs to compile.
+run: configure
+	cmake --build $(BUILD) -j $(JOBS) --target peertest
 	$(BUILD)/peertest $(ARGS)
 
 test: build test-locale

@@ -2,6 +2,7 @@
 #include "app/frmudp.h"
 
 #include "activity/activitylist.h"
+#include "app/designpalette.h"
 #include "app/trafficlight.h"
 
 #include <QGroupBox>
@@ -77,6 +78,46 @@ void FillBackground(QWidget* control, const QColor& colour)
     control->setAutoFillBackground(true);
 }
 
+// What a screen reader calls each control: its caption, or for a box or list what it holds;
+// the description is the caption's English gloss.
+struct AccessibleText {
+    const char* control;
+    const char* name;
+    const char* description;
+};
+
+const AccessibleText kAccessibleTexts[] = {
+    {"Text1", "Payload, hex digits", "Every two digits are sent as one byte"},
+    {"txtIP", "Peer host", "The peer's IP address or host name"},
+    {"txtPortNo", "Peer port", "Port number for sending (send and receive)"},
+    {"txtContTime", "Continuous interval, seconds", ""},
+    {"cmdOneShot", "送信", "Send the payload once"},
+    {"cmdCont", "連続送信", "Continuous send"},
+    {"cmdStopCont", "連続停止", "Stop continuous send"},
+    {"cmdEnd", "終了", "Quit"},
+    {"lblCount", "Frames sent", ""},
+    {"Label1", "連続間隔(秒)", "Continuous interval, seconds"},
+    {"List1", "Client activity", ""},
+    {"Frame1", "受信部", "Receiving section"},
+    {"cmdRcvOpen", "受信OPEN", "Open the receiver"},
+    {"txtRcvPort", "Receiving port", "Port number for receiving"},
+    {"List2", "Receiver activity", ""},
+    {"txtRCVPORTSEND", "Reply text", "Sent as typed"},
+    {"cmdRcvPortSend", "送信", "Send the reply"},
+    {"Frame2", "Display", ""},
+    {"Option1", "HEX表示", "Hex display"},
+    {"Option2", "ASCII表示", "ASCII display"},
+};
+
+void NameForScreenReaders(QWidget* window)
+{
+    for (const AccessibleText& text : kAccessibleTexts) {
+        auto* control = window->findChild<QWidget*>(QLatin1String(text.control));
+        control->setAccessibleName(QString::fromUtf8(text.name));
+        control->setAccessibleDescription(QString::fromUtf8(text.description));
+    }
+}
+
 template <typename Control, typename Parent> Control* NewControl(Parent* parent, const char* name)
 {
     auto* control = new Control(parent);
@@ -141,13 +182,16 @@ void frmUDP::CreateControls()
     setWindowTitle(QStringLiteral("Marrowby"));
     setWindowIcon(TrafficLightIcon());
     setFixedSize(TwipsToPixels(7080, logicalDpiX()), TwipsToPixels(6765, logicalDpiY()));
-    FillBackground(this, kWindowBack);
+    // Before any control exists, so that each one starts from the design's colours.
+    setPalette(DesignPalette(kWindowBack));
+    setAutoFillBackground(true);
 
     CreateClientControls();
     CreateReceiverControls();
     Timer1 = NewTimer(this, "Timer1", 500, false);
     tmrCONNECT = NewTimer(this, "tmrCONNECT", 1000, true);
     SetTabOrder();
+    NameForScreenReaders(this);
 }
 
 void frmUDP::CreateClientControls()

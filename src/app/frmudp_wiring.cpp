@@ -2,6 +2,7 @@
 // from and show on the window.
 #include "activity/activitylist.h"
 #include "app/frmudp.h"
+#include "app/keepfocus.h"
 #include "net/clientlink.h"
 #include "net/guard.h"
 #include "net/receiver.h"
@@ -64,7 +65,7 @@ QString frmUDP::IntervalText() const { return txtContTime->text(); }
 bool frmUDP::HexDisplay() const { return Option1->isChecked(); }
 void frmUDP::SetCountCaption(const QString& caption) { lblCount->setText(caption); }
 bool frmUDP::SendButtonEnabled() const { return cmdOneShot->isEnabled(); }
-void frmUDP::SetSendButtonEnabled(bool enabled) { cmdOneShot->setEnabled(enabled); }
+void frmUDP::SetSendButtonEnabled(bool enabled) { SetEnabledKeepingFocus(cmdOneShot, enabled); }
 
 void frmUDP::SetContinuousSending(bool on)
 {
@@ -72,9 +73,16 @@ void frmUDP::SetContinuousSending(bool on)
         Timer1->start();
     else
         Timer1->stop();
-    cmdStopCont->setEnabled(on);
-    cmdCont->setEnabled(!on);
-    cmdEnd->setEnabled(!on);
+    // The focus goes to the button that undoes the press, never on to quitting.
+    if (on) {
+        cmdStopCont->setEnabled(true);
+        DisableHandingFocus(cmdCont, cmdStopCont);
+        cmdEnd->setEnabled(false);
+    } else {
+        cmdCont->setEnabled(true);
+        cmdEnd->setEnabled(true);
+        DisableHandingFocus(cmdStopCont, cmdCont);
+    }
 }
 
 QString frmUDP::RcvPortText() const { return txtRcvPort->text(); }
