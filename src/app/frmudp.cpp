@@ -63,6 +63,7 @@ void frmUDP::Form_Activate()
 
 void frmUDP::Form_Unload()
 {
+    ShowWhatWaits();
     CloseReceiver();
     EndLog();
     EndProgram();
@@ -119,6 +120,14 @@ bool frmUDP::OpenReceiverAtStart(const QString& portText)
     if (onRcvOpen)
         onRcvOpen();
     return true;
+}
+
+// The socket events still queued end with the process, so what has reached either socket is
+// shown and logged now, and the losses not yet told with it.
+void frmUDP::ShowWhatWaits()
+{
+    Winsock1().Drain();
+    Winsock2().Drain();
 }
 
 void frmUDP::CloseReceiver()

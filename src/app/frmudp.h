@@ -113,6 +113,8 @@ private:
     void StartLog();
     // Puts the port text into txtRcvPort and opens the listener, when the text names a port.
     bool OpenReceiverAtStart(const QString& portText);
+    // Before the end: what already arrived on either socket comes through its handlers.
+    void ShowWhatWaits();
     // Closes the listener if it is open.
     void CloseReceiver();
     // Writes the log's closing line.

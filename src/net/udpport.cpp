@@ -12,6 +12,9 @@ constexpr int kLossReportMs = 1000;
 // stream is taken a batch at a time rather than a wake-up per datagram; the system's receive
 // buffer holds far more than arrives meanwhile.
 constexpr int kShortBatchPauseMs = 1;
+// The system's receive buffer holds a few thousand datagrams; a peer that goes on sending cannot
+// hold the end of the program up past this many.
+constexpr int kMostDrained = 1 << 16;
 
 // Without a handshake there is no telling which address a peer listens on; IPv4 is the one
 // peers bind most often.
@@ -147,25 +150,33 @@ QByteArray UdpPort::Take()
 // is delivered. Delivering through a posted event also keeps timers at their normal priority.
 void UdpPort::ReadDatagrams()
 {
+    const bool read = ReadBatch();
+    CountLosses();
+    if (!read)
+        return;
+    readable_->setEnabled(false);
+    session_.Post([this, count = batchSize_] {
+        const quint64 current = session_.Current();
+        DeliverBatch();
+        if (session_.Current() == current)
+            WatchAgain(count);
+    });
+}
+
+// False when nothing was waiting, or the socket failed.
+bool UdpPort::ReadBatch()
+{
     int count = 0;
     try {
         count = socket_->ReadBatch();
     } catch (const RaisedError& failure) {
         readable_->setEnabled(false);
         session_.Fail(failure);
-        return;
+        return false;
     }
-    CountLosses();
-    if (count == 0)
-        return;
+    batchSize_ = count;
     undelivered_ = count;
-    readable_->setEnabled(false);
-    session_.Post([this, count] {
-        const quint64 current = session_.Current();
-        DeliverBatch(count);
-        if (session_.Current() == current)
-            WatchAgain(count);
-    });
+    return count > 0;
 }
 
 void UdpPort::WatchAgain(int lastBatch)
@@ -176,18 +187,34 @@ void UdpPort::WatchAgain(int lastBatch)
         readable_->setEnabled(true);
 }
 
-// Every datagram that arrives reaches the program here.
-void UdpPort::DeliverBatch(int count)
+// Every datagram that arrives reaches the program here, in order, once.
+void UdpPort::DeliverBatch()
 {
     const quint64 current = session_.Current();
-    for (int i = 0; i < count; ++i) {
-        datagram_ = socket_->DatagramAt(i);
-        socket_->NoteSenderOf(i);
-        --undelivered_;
+    while (undelivered_ > 0) {
+        const int index = batchSize_ - undelivered_--;
+        datagram_ = socket_->DatagramAt(index);
+        socket_->NoteSenderOf(index);
         emit session_.Owner().DataArrival(datagram_.size());
         if (session_.Current() != current)
             return; // the handler closed the socket
     }
+}
+
+void UdpPort::Drain()
+{
+    if (!socket_)
+        return;
+    const quint64 current = session_.Current();
+    DeliverBatch();
+    for (int drained = 0; session_.Current() == current && drained < kMostDrained &&
+                          session_.State() == Winsock::sckOpen && ReadBatch();
+         drained += batchSize_)
+        DeliverBatch();
+    if (session_.Current() != current)
+        return; // closed by a handler, which told the rest
+    CountLosses();
+    DeliverLosses();
 }
 
 void UdpPort::CountLosses()
@@ -207,7 +234,13 @@ void UdpPort::TellLosses()
 {
     if (lossesUntold_ == 0)
         return;
-    const qint64 lost = std::exchange(lossesUntold_, 0);
-    session_.Post([this, lost] { emit session_.Owner().Lost(lost); });
+    // Counted when delivered, so a drain or a close that comes first tells them instead.
+    session_.Post([this] { DeliverLosses(); });
     lossPacer_.start();
+}
+
+void UdpPort::DeliverLosses()
+{
+    if (const qint64 lost = std::exchange(lossesUntold_, 0); lost > 0)
+        emit session_.Owner().Lost(lost);
 }

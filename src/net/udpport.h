@@ -33,16 +33,22 @@ public:
     void Close();
     // The port bound, 0 while closed.
     quint16 LocalPort() const;
+    // At the end of the program, whose queued events will never be delivered: what was read and
+    // not shown, then what waits in the system's buffer (bounded), comes as DataArrival events
+    // now, and one Lost event tells every drop counted and not yet told.
+    void Drain();
 
 private:
     void Open(quint16 port);
     void Aim(const SocketSession::Addresses& addresses);
     void SendTo(const QByteArray& data, const QHostAddress& to, quint16 port);
     void ReadDatagrams();
-    void DeliverBatch(int count);
+    void DeliverBatch();
+    bool ReadBatch();
     void WatchAgain(int lastBatch);
     void CountLosses();
     void TellLosses();
+    void DeliverLosses();
 
     SocketSession& session_;
     QObject context_; // ends the notifier's connections with the port
@@ -55,7 +61,8 @@ private:
     QByteArray datagram_;
     quint32 dropsSeen_ = 0;
     qint64 lossesUntold_ = 0;
-    int undelivered_ = 0; // of the batch read last
+    int batchSize_ = 0;   // datagrams in the batch read last
+    int undelivered_ = 0; // of them
     QTimer lossPacer_;    // at most one Lost event a second
     QTimer readPacer_;    // watches the socket again a moment after a short batch
 };

@@ -253,3 +253,8 @@ int Winsock::RefuseKeptRequests()
 {
     return d->listener.RefuseKept();
 }
+
+void Winsock::Drain()
+{
+    d->udp.Drain();
+}

@@ -65,6 +65,10 @@ public:
     void Close();
     // Resets the kept connections instead (nothing will listen again); returns how many.
     int RefuseKeptRequests();
+    // For the end of the program, whose queued events will never come: UDP, what was read and
+    // not delivered and what waits in the system's buffer (bounded) arrive now, one DataArrival
+    // each, then one Lost tells the drops not yet told. TCP: nothing.
+    void Drain();
 
 signals:
     void ConnectEvent();

@@ -1,0 +1,131 @@
+// A normal stop right after a UDP burst: the day file accounts for every datagram that reached
+// the socket, as a RCV[ line or in a LOST[n] line, before its End line.
+#include "net/clientlink.h"
+#include "support/peers.h"
+#include "support/programrun.h"
+#include "support/windowfixture.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+#include <atomic>
+#include <thread>
+
+namespace {
+
+enum StopBy { SigtermToProgram, QuitButtonOnReceiver, QuitButtonOnClient };
+
+const QByteArray kBurstDatagram = "burst";
+constexpr int kBurst = 40000;
+// Long enough for the last LOST[n] to be still untold, the buffer to be still part full.
+constexpr int kStopAfterMs = 300;
+
+// Sent flat out from another thread while this one goes on: the datagrams the system took.
+qint64 SendBurst(quint16 port)
+{
+    std::atomic<qint64> sent{0};
+    std::atomic<bool> done{false};
+    std::thread sender([&] {
+        QUdpSocket socket;
+        for (int i = 0; i < kBurst; ++i)
+            sent += socket.writeDatagram(kBurstDatagram, QHostAddress::LocalHost, port) ==
+                    kBurstDatagram.size();
+        done = true;
+    });
+    while (!done)
+        QTest::qWait(1);
+    sender.join();
+    return sent;
+}
+
+// The burst's RCV[ lines plus the sum of LOST[n], up to the End line.
+qint64 Accounted(const QStringList& lines)
+{
+    const QString arrival = "RCV[" + QString(kBurstDatagram.toHex().toUpper()) + "]";
+    qint64 accounted = 0;
+    for (const QString& line : lines) {
+        if (line.mid(20).startsWith(QLatin1String("End ")))
+            return accounted;
+        const QString message = LoggedMessage(line);
+        if (message == arrival)
+            ++accounted;
+        else if (message.startsWith(QLatin1String("LOST[")))
+            accounted += message.mid(5, message.indexOf(QLatin1Char(']')) - 5).toLongLong();
+    }
+    return -1; // no End line
+}
+
+// The program itself, its receiver opened by the environment; bound once a probe is logged.
+QStringList BurstThenSigterm(qint64* sent)
+{
+    const quint16 port = FreePort();
+    ProgramRun run;
+    run.setEnvironment(QStringLiteral("PEERTEST_RECEIVER_PORT"), QString::number(port));
+    if (!run.start({QStringLiteral("udp")}) || !run.waitUntilLoaded())
+        return {};
+    UdpPeer prober;
+    const bool bound = QTest::qWaitFor(
+        [&] {
+            prober.sendTo(port, "probe");
+            return QTest::qWaitFor([&] { return run.dayFileLines().size() >= 2; }, 200);
+        },
+        10000);
+    if (!bound)
+        return {};
+    *sent = SendBurst(port);
+    QTest::qWait(kStopAfterMs);
+    return run.stop(SIGTERM) ? run.dayFileLines() : QStringList();
+}
+
+// The window in this process, its quit button pressed.
+QStringList BurstThenQuitButton(bool toClient, qint64* sent)
+{
+    WindowFixture f(QStringLiteral("udp"));
+    quint16 port = 0;
+    UdpPeer peer;
+    if (toClient) {
+        // The client's socket opens with its first send; the burst goes to its port.
+        if (!f.connectClient(peer.port()))
+            return {};
+        f.window->cmdOneShot->click();
+        port = quint16(f.window->Winsock1().LocalPort());
+    } else {
+        port = f.openReceiver();
+    }
+    *sent = SendBurst(port);
+    QTest::qWait(kStopAfterMs);
+    f.window->cmdEnd->click();
+    return f.endCalls == 1 ? f.sandbox.lines(QStringLiteral("24.LOG")) : QStringList();
+}
+
+} // namespace
+
+class TestStopRecord : public QObject {
+    Q_OBJECT
+private slots:
+    void everyDatagramIsAccountedForAtTheStop_data();
+    void everyDatagramIsAccountedForAtTheStop();
+};
+
+void TestStopRecord::everyDatagramIsAccountedForAtTheStop_data()
+{
+    QTest::addColumn<int>("stopBy");
+    QTest::newRow("SIGTERM to the program, receiver") << int(SigtermToProgram);
+    QTest::newRow("quit button, receiver") << int(QuitButtonOnReceiver);
+    QTest::newRow("quit button, client socket") << int(QuitButtonOnClient);
+}
+
+void TestStopRecord::everyDatagramIsAccountedForAtTheStop()
+{
+    QFETCH(int, stopBy);
+    qint64 sent = 0;
+    const QStringList lines = stopBy == SigtermToProgram
+                                  ? BurstThenSigterm(&sent)
+                                  : BurstThenQuitButton(stopBy == QuitButtonOnClient, &sent);
+    QVERIFY2(!lines.isEmpty(), "the run did not start, bind or stop as it should");
+    QVERIFY(sent > 0);
+    QCOMPARE(Accounted(lines), sent);
+}
+
+QTEST_MAIN(TestStopRecord)
+#include "tst_stop_record.moc"
