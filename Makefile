@@ -2,7 +2,7 @@ SHELL := /bin/bash
 # Thin wrapper over CMake: installs what a fresh Debian 12 machine lacks, then builds into build/.
 BUILD ?= build
 ARGS ?=
-PACKAGES := cmake make g++ qt6-base-dev fonts-ipafont-gothic
+PACKAGES := cmake make g++ pkg-config qt6-base-dev libpcap-dev fonts-ipafont-gothic
 JOBS := $(shell nproc)
 
 .PHONY: deps configure build run test test-sanitize fuzz bench package clean

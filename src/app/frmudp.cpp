@@ -1,6 +1,7 @@
 #include "app/frmudp.h"
 
 #include "activity/activitylist.h"
+#include "app/capturewiring.h"
 #include "app/commandline.h"
 #include "app/endprogram.h"
 #include "convert/conversions.h"
@@ -109,6 +110,9 @@ void frmUDP::StartLog()
     const LogWriteResult started = LogStart(windowTitle(), QString());
     if (!started.failure.isEmpty())
         ShowLogFailure(List1, started.failure);
+    capture = CaptureWiring::FromEnvironment(
+        Winsock1(), [this](const QString& line) { AddList1Msg(line); }, Winsock2(),
+        [this](const QString& line) { AddList2Msg(line); });
 }
 
 bool frmUDP::OpenReceiverAtStart(const QString& portText)

@@ -280,3 +280,8 @@ int Winsock::RefuseKeptRequests()
 {
     return d->RefuseKeptRequests();
 }
+
+void Winsock::SetCapture(CaptureSink* sink)
+{
+    d->capture = sink;
+}

@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 
+class CaptureSink;
+
 // The program's socket control: one object that is, in turn, a TCP client, a TCP listener that
 // hands each incoming connection over by request id, a TCP connection, or a UDP socket.
 //
@@ -63,6 +65,8 @@ public:
     void Close();
     // Resets the kept connections instead (nothing will listen again); returns how many.
     int RefuseKeptRequests();
+    // Everything the control sends, delivers, opens and closes also goes to `sink` (none: null).
+    void SetCapture(CaptureSink* sink);
 
 signals:
     void ConnectEvent();

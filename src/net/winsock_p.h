@@ -2,6 +2,7 @@
 
 // The inner working of Winsock, shared by its TCP and UDP halves.
 
+#include "net/capturesink.h"
 #include "net/raisederror.h"
 #include "net/udpsocket.h"
 #include "net/winsock.h"
@@ -62,6 +63,7 @@ public:
     // nothing of an old connection reaches the program.
     quint64 session = 0;
     int lookupId = -1;
+    CaptureSink* capture = nullptr;
 
     // TCP client and connection
     QTcpSocket* tcp = nullptr;

@@ -48,6 +48,7 @@ void Refuse(QTcpSocket* request)
 
 void Winsock::Impl::CloseTcp()
 {
+    CaptureTcpClosedHere(capture);
     if (tcp)
         Retire(tcp, q);
     tcp = nullptr;
@@ -98,6 +99,7 @@ void Winsock::Impl::WireTcp(QTcpSocket* socket)
     socket->setReadBufferSize(kArrivalsPerTurn * kMostBytesPerArrival);
     QObject::connect(socket, &QAbstractSocket::connected, q, [this] {
         state = sckConnected;
+        CaptureTcpOpened(capture, tcp, true);
         Post([this] { emit q->ConnectEvent(); });
     });
     QObject::connect(socket, &QAbstractSocket::errorOccurred, q,
@@ -118,6 +120,7 @@ void Winsock::Impl::PeerClosed()
 {
     state = sckClosing;
     closePending = true;
+    CaptureTcpClosedByPeer(capture, false);
     PostCloseAfterData();
 }
 
@@ -142,8 +145,10 @@ void Winsock::Impl::OnTcpError(QAbstractSocket::SocketError error)
         return;
     }
     // The peer's close (or reset) is reported by the disconnected signal as a close.
-    if (state == sckConnected && error != QAbstractSocket::RemoteHostClosedError)
+    if (state == sckConnected && error != QAbstractSocket::RemoteHostClosedError) {
+        CaptureTcpClosedByPeer(capture, true);
         Fail(SocketFailureOf(error));
+    }
 }
 
 void Winsock::Impl::ReadTcp()
@@ -188,6 +193,7 @@ QByteArray Winsock::Impl::TakeReceived()
 {
     QByteArray taken = std::exchange(received, {});
     bytesTaken += taken.size();
+    CaptureTcpData(capture, false, taken);
     FillReceived();
     ScheduleArrival();
     return taken;
@@ -208,6 +214,7 @@ void Winsock::Impl::SendTcp(const QByteArray& data)
     if (tcp->write(data) != data.size())
         throw SocketFailureOf(tcp->error());
     bytesQueued += data.size();
+    CaptureTcpData(capture, true, data);
     sendEnds.push_back(bytesQueued);
     CompleteSends();
 }
@@ -344,6 +351,7 @@ void Winsock::Impl::Accept(qint32 requestId)
     tcp = request;
     WireTcp(tcp);
     state = sckConnected;
+    CaptureTcpOpened(capture, tcp, false);
     ReadTcp(); // what the peer sent before it was accepted
     if (tcp->state() != QAbstractSocket::ConnectedState)
         PeerClosed();

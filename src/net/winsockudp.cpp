@@ -102,6 +102,7 @@ void Winsock::Impl::AimUdp(const QList<QHostAddress>& addresses)
     try {
         for (const QByteArray& data : std::exchange(unsentDatagrams, {})) {
             udp->SendTo(data, target, targetPort);
+            CaptureDatagram(capture, *udp, target, targetPort, true, data);
             Post([this] { emit q->SendComplete(); });
         }
     } catch (const RaisedError& failure) {
@@ -120,10 +121,10 @@ void Winsock::Impl::SendUdp(const QByteArray& data)
     if (replyToSender && !udp->HasSender())
         throw RaisedError(ErrorNumber::DestinationRequired,
                           "No datagram has arrived yet, so there is no one to reply to.");
-    if (replyToSender)
-        udp->SendTo(data, udp->LastSenderAddress(), udp->LastSenderPort());
-    else
-        udp->SendTo(data, target, targetPort);
+    const QHostAddress to = replyToSender ? udp->LastSenderAddress() : target;
+    const quint16 port = replyToSender ? udp->LastSenderPort() : targetPort;
+    udp->SendTo(data, to, port);
+    CaptureDatagram(capture, *udp, to, port, true, data);
     Post([this] { emit q->SendComplete(); });
 }
 
@@ -167,6 +168,7 @@ void Winsock::Impl::DeliverBatch(int count)
     for (int i = 0; i < count; ++i) {
         datagram = udp->DatagramAt(i);
         udp->NoteSenderOf(i);
+        CaptureArrival(capture, *udp, datagram);
         --undelivered;
         Guarded([&] { emit q->DataArrival(datagram.size()); });
         if (session != current)
