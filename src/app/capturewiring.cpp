@@ -5,8 +5,7 @@
 #include "net/capturetap.h"
 #include "net/winsock.h"
 
-std::unique_ptr<CaptureWiring> CaptureWiring::FromEnvironment(Winsock& client,
-                                                              Notice toClientList,
+std::unique_ptr<CaptureWiring> CaptureWiring::FromEnvironment(Winsock& client, Notice toClientList,
                                                               Winsock& receiver,
                                                               Notice toReceiverList)
 {

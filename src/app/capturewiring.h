@@ -15,8 +15,7 @@ public:
     using Notice = std::function<void(const QString&)>;
     // Null when no capture is asked for.
     static std::unique_ptr<CaptureWiring> FromEnvironment(Winsock& client, Notice toClientList,
-                                                          Winsock& receiver,
-                                                          Notice toReceiverList);
+                                                          Winsock& receiver, Notice toReceiverList);
     CaptureWiring(const QString& folder, Winsock& client, Notice toClientList, Winsock& receiver,
                   Notice toReceiverList);
     // Unhooks both sockets.

@@ -40,8 +40,8 @@ QDate FirstPacketDate(int fd)
         little = false;
     }
     const unsigned char* seconds = head + kFileHeaderBytes;
-    const quint32 stamp = little ? qFromLittleEndian<quint32>(seconds)
-                                 : qFromBigEndian<quint32>(seconds);
+    const quint32 stamp =
+        little ? qFromLittleEndian<quint32>(seconds) : qFromBigEndian<quint32>(seconds);
     return QDateTime::fromSecsSinceEpoch(stamp).date();
 }
 
@@ -54,8 +54,8 @@ bool Unbuffered(FILE* file)
 } // namespace
 
 CaptureFile::CaptureFile(const QString& folder, const QDate& today)
-    : folder_(folder), path_(QDir(folder).filePath(today.toString(QStringLiteral("dd")) +
-                                                   QStringLiteral(".pcap"))),
+    : folder_(folder),
+      path_(QDir(folder).filePath(today.toString(QStringLiteral("dd")) + QStringLiteral(".pcap"))),
       today_(today)
 {
     QDir().mkpath(folder);
@@ -78,13 +78,13 @@ void CaptureFile::Close()
 QString CaptureFile::Open()
 {
     if (!pcap_)
-        pcap_ = pcap_open_dead_with_tstamp_precision(DLT_RAW, kSnapLength,
-                                                     PCAP_TSTAMP_PRECISION_NANO);
+        pcap_ =
+            pcap_open_dead_with_tstamp_precision(DLT_RAW, kSnapLength, PCAP_TSTAMP_PRECISION_NANO);
     if (!pcap_)
         return QStringLiteral("libpcap cannot make a raw IP capture");
     const QByteArray path = QFile::encodeName(path_);
-    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                          0644);
+    const int fd =
+        ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0) {
         const int error = errno;
         // The log folder may have gone since start; it is made again as the log's is not.

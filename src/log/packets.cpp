@@ -138,8 +138,8 @@ QByteArray TcpFlow::Segment(bool outgoing, quint8 flags, const QByteArray& paylo
 {
     quint32& next = outgoing ? localNext_ : remoteNext_;
     const quint32 acknowledged = outgoing ? remoteNext_ : localNext_;
-    QByteArray packet = TcpPacket(outgoing ? out_ : out_.Reversed(), next, acknowledged, flags,
-                                  payload);
+    QByteArray packet =
+        TcpPacket(outgoing ? out_ : out_.Reversed(), next, acknowledged, flags, payload);
     next += quint32(payload.size()) + ((flags & (TcpFlag::Syn | TcpFlag::Fin)) ? 1 : 0);
     return packet;
 }

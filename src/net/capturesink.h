@@ -11,14 +11,13 @@ class UdpSocket;
 class CaptureSink {
 public:
     virtual ~CaptureSink() = default;
-    virtual void TcpOpened(const QHostAddress& local, quint16 localPort,
-                           const QHostAddress& remote, quint16 remotePort, bool outgoing) = 0;
+    virtual void TcpOpened(const QHostAddress& local, quint16 localPort, const QHostAddress& remote,
+                           quint16 remotePort, bool outgoing) = 0;
     virtual void TcpData(bool outgoing, const QByteArray& bytes) = 0;
     virtual void TcpClosedHere() = 0;
     virtual void TcpClosedByPeer(bool reset) = 0;
-    virtual void Datagram(const QHostAddress& local, quint16 localPort,
-                          const QHostAddress& remote, quint16 remotePort, bool outgoing,
-                          const QByteArray& bytes) = 0;
+    virtual void Datagram(const QHostAddress& local, quint16 localPort, const QHostAddress& remote,
+                          quint16 remotePort, bool outgoing, const QByteArray& bytes) = 0;
 };
 
 // The socket control's calls, one line each where it sends, delivers, connects or closes; with

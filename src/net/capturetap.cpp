@@ -9,8 +9,8 @@ CaptureTap::CaptureTap(CaptureFile& file, std::function<void(const QString&)> no
 
 CaptureTap::~CaptureTap() = default;
 
-void CaptureTap::TcpOpened(const QHostAddress& local, quint16 localPort,
-                           const QHostAddress& remote, quint16 remotePort, bool outgoing)
+void CaptureTap::TcpOpened(const QHostAddress& local, quint16 localPort, const QHostAddress& remote,
+                           quint16 remotePort, bool outgoing)
 {
     flow_ = std::make_unique<TcpFlow>(PacketEnds{local, localPort, remote, remotePort}, outgoing);
     Write(flow_->Handshake());
@@ -35,9 +35,8 @@ void CaptureTap::TcpClosedByPeer(bool reset)
         Write(flow_->CloseByPeer(reset));
 }
 
-void CaptureTap::Datagram(const QHostAddress& local, quint16 localPort,
-                          const QHostAddress& remote, quint16 remotePort, bool outgoing,
-                          const QByteArray& bytes)
+void CaptureTap::Datagram(const QHostAddress& local, quint16 localPort, const QHostAddress& remote,
+                          quint16 remotePort, bool outgoing, const QByteArray& bytes)
 {
     const PacketEnds ends{local, localPort, remote, remotePort};
     Write({UdpPacket(outgoing ? ends : ends.Reversed(), bytes)});

@@ -138,8 +138,8 @@ void TestCapture::udpArrivalsAsTheyCame()
         QCOMPARE(reply ? packet.destinationPort : packet.sourcePort, peer.localPort());
         QCOMPARE(reply ? packet.sourcePort : packet.destinationPort, port);
         QCOMPARE(packet.payload, reply ? QByteArray("ok") : sent.at(i));
-        const QDateTime lineStamp = QDateTime::fromString(
-            f.window->List2->text(i).left(19), QStringLiteral("MM-dd-yyyy HH:mm:ss"));
+        const QDateTime lineStamp = QDateTime::fromString(f.window->List2->text(i).left(19),
+                                                          QStringLiteral("MM-dd-yyyy HH:mm:ss"));
         const qint64 apart = packet.nanoseconds / 1000000000 - lineStamp.toSecsSinceEpoch();
         QVERIFY2(apart >= -1 && apart <= 1, qPrintable(QString::number(apart)));
     }

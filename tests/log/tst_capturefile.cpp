@@ -78,17 +78,16 @@ void TestCaptureFile::failuresToldOnceAndCounted()
     QStringList notices;
     CaptureTap tap(file, [&](const QString& line) { notices << line; });
     const auto send = [&](const QByteArray& payload) {
-        tap.Datagram(QHostAddress::LocalHost, 50000, QHostAddress::LocalHost, 40000, true,
-                     payload);
+        tap.Datagram(QHostAddress::LocalHost, 50000, QHostAddress::LocalHost, 40000, true, payload);
     };
 
     // Never through the link; told once for the whole run of failures.
     for (int i = 0; i < 3; ++i)
         send("lost");
     QCOMPARE(QFileInfo(elsewhere).size(), 0);
-    QCOMPARE(notices, QStringList{QStringLiteral("Capture Err: ") +
-                                  QString::fromLocal8Bit(std::strerror(ELOOP)) + " (" +
-                                  file.Path() + ")"});
+    QCOMPARE(notices,
+             QStringList{QStringLiteral("Capture Err: ") +
+                         QString::fromLocal8Bit(std::strerror(ELOOP)) + " (" + file.Path() + ")"});
     QFile::remove(file.Path());
     send("first");
     QCOMPARE(notices.value(1), QStringLiteral("Capture Err: 3 packets not written."));

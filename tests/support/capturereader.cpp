@@ -66,8 +66,8 @@ CapturedPacket Parse(const pcap_pkthdr& header, const uchar* data)
 QList<CapturedPacket> ReadCapture(const QString& path, QString* error)
 {
     char errors[PCAP_ERRBUF_SIZE] = {};
-    pcap_t* capture = pcap_open_offline_with_tstamp_precision(
-        path.toLocal8Bit().constData(), PCAP_TSTAMP_PRECISION_NANO, errors);
+    pcap_t* capture = pcap_open_offline_with_tstamp_precision(path.toLocal8Bit().constData(),
+                                                              PCAP_TSTAMP_PRECISION_NANO, errors);
     QList<CapturedPacket> packets;
     if (!capture) {
         if (error)
