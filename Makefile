@@ -3,7 +3,7 @@ SHELL := /bin/bash
 BUILD ?= build
 ARGS ?=
 # libxkbcommon-dev only quiets Qt's configure-time "Could NOT find XKB" (the program does not use it).
-PACKAGES := cmake make g++ qt6-base-dev libxkbcommon-dev fonts-ipafont-gothic
+PACKAGES := cmake make g++ pkg-config qt6-base-dev libxkbcommon-dev libpcap-dev fonts-ipafont-gothic
 JOBS := $(shell nproc)
 
 .PHONY: deps test-locale configure build run test test-sanitize fuzz bench package clean

@@ -1,6 +1,7 @@
 #include "app/frmudp.h"
 
 #include "activity/activitylist.h"
+#include "app/capturewiring.h"
 #include "app/commandline.h"
 #include "app/endprogram.h"
 #include "convert/conversions.h"
@@ -110,6 +111,9 @@ void frmUDP::StartLog()
     const LogWriteResult started = LogStart(windowTitle(), QString());
     if (!started.failure.isEmpty())
         ShowLogFailure(List1, started.failure);
+    capture = CaptureWiring::FromEnvironment(
+        client->Socket(), [this](const QString& line) { AddList1Msg(line); }, Winsock2(),
+        [this](const QString& line) { AddList2Msg(line); });
 }
 
 bool frmUDP::OpenReceiverAtStart(const QString& portText)
@@ -126,7 +130,7 @@ bool frmUDP::OpenReceiverAtStart(const QString& portText)
 // shown and logged now, and the losses not yet told with it.
 void frmUDP::ShowWhatWaits()
 {
-    Winsock1().Drain();
+    client->Socket().Drain();
     Winsock2().Drain();
 }
 

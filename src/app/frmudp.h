@@ -9,6 +9,7 @@
 #include <memory>
 
 class ActivityList;
+class CaptureWiring;
 class ClientLink;
 class Receiver;
 class Winsock;
@@ -122,6 +123,7 @@ private:
 
     std::unique_ptr<ClientLink> client;
     std::unique_ptr<Receiver> receiver;
+    std::unique_ptr<CaptureWiring> capture; // destroyed first: it unhooks the sockets
     const QString commandLine;
     const QString receiverPort;
     bool udpMode = false;

@@ -53,6 +53,8 @@ public:
 
     // Read only: the link alone changes them.
     const ClientVariables& Variables() const { return *this; }
+    // What the window does to both its sockets alike: the capture, the drain at the stop.
+    Winsock& Socket() { return Winsock1; }
 
 private:
     void ConnectRequest(const QString& portText);

@@ -7,6 +7,8 @@
 #include <QList>
 #include <functional>
 
+class CaptureSink;
+
 // What the roles of one socket control share: the control's state, the control whose events
 // they raise, and the session each queued delivery belongs to. Close begins a new session, so
 // nothing queued for an old connection reaches the program.
@@ -30,10 +32,14 @@ public:
     // (none when the name does not resolve).
     void Resolve(const QString& host, std::function<void(const Addresses&)> done);
     void AbortLookup();
+    // Where every packet of the control also goes; null while nothing captures.
+    CaptureSink* Capture() const { return capture_; }
+    void SetCapture(CaptureSink* sink) { capture_ = sink; }
 
 private:
     Winsock& owner_;
     int state_ = Winsock::sckClosed;
     quint64 session_ = 0;
     int lookupId_ = -1;
+    CaptureSink* capture_ = nullptr;
 };

@@ -1,5 +1,6 @@
 #include "net/tcpstream.h"
 
+#include "net/capturesink.h"
 #include "net/socketerrors.h"
 
 #include <QTcpSocket>
@@ -60,6 +61,7 @@ void TcpStream::Adopt(QTcpSocket* socket)
 
 void TcpStream::Close()
 {
+    CaptureTcpClosedHere(session_.Capture());
     if (socket_)
         Retire(socket_, &context_);
     socket_ = nullptr;
@@ -80,14 +82,17 @@ quint16 TcpStream::LocalPort() const
 void TcpStream::OnError(QAbstractSocket::SocketError error)
 {
     if (session_.State() == Winsock::sckConnected &&
-        error != QAbstractSocket::RemoteHostClosedError)
+        error != QAbstractSocket::RemoteHostClosedError) {
+        CaptureTcpClosedByPeer(session_.Capture(), true);
         session_.Fail(SocketFailureOf(error));
+    }
 }
 
 void TcpStream::PeerClosed()
 {
     session_.SetState(Winsock::sckClosing);
     closePending_ = true;
+    CaptureTcpClosedByPeer(session_.Capture(), false);
     PostCloseAfterData();
 }
 
@@ -142,6 +147,7 @@ QByteArray TcpStream::Take()
 {
     QByteArray taken = std::exchange(received_, {});
     bytesTaken_ += taken.size();
+    CaptureTcpData(session_.Capture(), false, taken);
     FillReceived();
     ScheduleArrival();
     return taken;
@@ -162,6 +168,7 @@ void TcpStream::Send(const QByteArray& data)
     if (socket_->write(data) != data.size())
         throw SocketFailureOf(socket_->error());
     bytesQueued_ += data.size();
+    CaptureTcpData(session_.Capture(), true, data);
     sendEnds_.push_back(bytesQueued_);
     CompleteSends();
 }

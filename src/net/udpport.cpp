@@ -1,5 +1,6 @@
 #include "net/udpport.h"
 
+#include "net/capturesink.h"
 #include "net/socketerrors.h"
 
 #include <QSocketNotifier>
@@ -137,6 +138,7 @@ void UdpPort::Send(const QByteArray& data)
 void UdpPort::SendTo(const QByteArray& data, const QHostAddress& to, quint16 port)
 {
     socket_->SendTo(data, to, port);
+    CaptureDatagram(session_.Capture(), *socket_, to, port, true, data);
     session_.Post([this] { emit session_.Owner().SendComplete(); });
 }
 
@@ -195,6 +197,7 @@ void UdpPort::DeliverBatch()
         const int index = batchSize_ - undelivered_--;
         datagram_ = socket_->DatagramAt(index);
         socket_->NoteSenderOf(index);
+        CaptureArrival(session_.Capture(), *socket_, datagram_);
         emit session_.Owner().DataArrival(datagram_.size());
         if (session_.Current() != current)
             return; // the handler closed the socket

@@ -1,6 +1,7 @@
 #include "net/winsock.h"
 
 #include "convert/codepage.h"
+#include "net/capturesink.h"
 #include "net/portnumber.h"
 #include "net/socketsession.h"
 #include "net/tcpconnector.h"
@@ -79,6 +80,7 @@ void Winsock::Impl::Connected(QTcpSocket* socket)
 {
     session.SetState(sckConnected);
     session.Post([this] { emit session.Owner().ConnectEvent(); });
+    CaptureTcpOpened(session.Capture(), socket, true);
     stream.Adopt(socket);
 }
 
@@ -223,6 +225,7 @@ void Winsock::Accept(qint32 requestId)
                           "There is no pending connection request with that id.");
     d->session.Begin();
     d->session.SetState(sckConnected);
+    CaptureTcpOpened(d->session.Capture(), request, false);
     d->stream.Adopt(request);
 }
 
@@ -257,4 +260,9 @@ int Winsock::RefuseKeptRequests()
 void Winsock::Drain()
 {
     d->udp.Drain();
+}
+
+void Winsock::SetCapture(CaptureSink* sink)
+{
+    d->session.SetCapture(sink);
 }

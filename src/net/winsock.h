@@ -5,6 +5,8 @@
 #include <QString>
 #include <memory>
 
+class CaptureSink;
+
 // The program's socket control: one object that is, in turn, a TCP client, a TCP listener that
 // hands each incoming connection over by request id, a TCP connection, or a UDP socket.
 //
@@ -69,6 +71,8 @@ public:
     // not delivered and what waits in the system's buffer (bounded) arrive now, one DataArrival
     // each, then one Lost tells the drops not yet told. TCP: nothing.
     void Drain();
+    // Everything the control sends, delivers, opens and closes also goes to `sink` (none: null).
+    void SetCapture(CaptureSink* sink);
 
 signals:
     void ConnectEvent();

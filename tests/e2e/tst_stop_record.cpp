@@ -58,7 +58,14 @@ qint64 Accounted(const QStringList& lines)
 // The program itself, its receiver opened by the environment; bound once a probe is logged.
 QStringList BurstThenSigterm(qint64* sent)
 {
-    const quint16 port = FreePort();
+    // The program cannot be given port 0 from its environment: a port the system just chose is
+    // handed over, and nothing but probes goes there until the program is seen to hold it.
+    quint16 port = 0;
+    {
+        QUdpSocket chooser;
+        chooser.bind(QHostAddress::LocalHost, 0);
+        port = chooser.localPort();
+    }
     ProgramRun run;
     run.setEnvironment(QStringLiteral("PEERTEST_RECEIVER_PORT"), QString::number(port));
     if (!run.start({QStringLiteral("udp")}) || !run.waitUntilLoaded())
@@ -87,14 +94,14 @@ QStringList BurstThenQuitButton(bool toClient, qint64* sent)
         // The client's socket opens with its first send; the burst goes to its port.
         if (!f.connectClient(peer.port()))
             return {};
-        f.window->cmdOneShot->click();
-        port = quint16(f.window->Winsock1().LocalPort());
+        f.ui().cmdOneShot->click();
+        port = quint16(f.window->Client().Socket().LocalPort());
     } else {
         port = f.openReceiver();
     }
     *sent = SendBurst(port);
     QTest::qWait(kStopAfterMs);
-    f.window->cmdEnd->click();
+    f.ui().cmdEnd->click();
     return f.endCalls == 1 ? f.sandbox.lines(QStringLiteral("24.LOG")) : QStringList();
 }
 

@@ -1,0 +1,156 @@
+#include "log/capturefile.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QtEndian>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <pcap/pcap.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kSnapLength = 65535;
+constexpr int kFileHeaderBytes = 24;
+constexpr int kRecordHeaderBytes = 16;
+constexpr quint32 kMicroMagic = 0xa1b2c3d4;
+constexpr quint32 kNanoMagic = 0xa1b23c4d;
+
+QString SystemWords(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// The date of the file's first packet; null when it has none or is no pcap file.
+QDate FirstPacketDate(int fd)
+{
+    unsigned char head[kFileHeaderBytes + kRecordHeaderBytes];
+    if (::pread(fd, head, sizeof head, 0) != ssize_t(sizeof head))
+        return QDate();
+    const quint32 magic = qFromLittleEndian<quint32>(head);
+    bool little = true;
+    if (magic != kMicroMagic && magic != kNanoMagic) {
+        const quint32 swapped = qFromBigEndian<quint32>(head);
+        if (swapped != kMicroMagic && swapped != kNanoMagic)
+            return QDate();
+        little = false;
+    }
+    const unsigned char* seconds = head + kFileHeaderBytes;
+    const quint32 stamp =
+        little ? qFromLittleEndian<quint32>(seconds) : qFromBigEndian<quint32>(seconds);
+    return QDateTime::fromSecsSinceEpoch(stamp).date();
+}
+
+// Packets are written unbuffered so that a failed one can be cut off again.
+bool Unbuffered(FILE* file)
+{
+    return std::setvbuf(file, nullptr, _IONBF, 0) == 0;
+}
+
+} // namespace
+
+CaptureFile::CaptureFile(const QString& folder, const QDate& today)
+    : folder_(folder),
+      path_(QDir(folder).filePath(today.toString(QStringLiteral("dd")) + QStringLiteral(".pcap"))),
+      today_(today)
+{
+    QDir().mkpath(folder);
+}
+
+CaptureFile::~CaptureFile()
+{
+    Close();
+    if (pcap_)
+        pcap_close(pcap_);
+}
+
+void CaptureFile::Close()
+{
+    if (dumper_)
+        pcap_dump_close(dumper_);
+    dumper_ = nullptr;
+}
+
+QString CaptureFile::Open()
+{
+    if (!pcap_)
+        pcap_ =
+            pcap_open_dead_with_tstamp_precision(DLT_RAW, kSnapLength, PCAP_TSTAMP_PRECISION_NANO);
+    if (!pcap_)
+        return QStringLiteral("libpcap cannot make a raw IP capture");
+    const QByteArray path = QFile::encodeName(path_);
+    const int fd =
+        ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        const int error = errno;
+        // The log folder may have gone since start; it is made again as the log's is not.
+        if (error == ENOENT && QDir().mkpath(folder_))
+            return Open();
+        return SystemWords(error);
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return QStringLiteral("Not a regular file");
+    }
+    const QDate first = FirstPacketDate(fd);
+    if (first.isValid() && first != today_ && ::ftruncate(fd, 0) == 0)
+        status.st_size = 0;
+    if (status.st_size == 0) {
+        FILE* file = ::fdopen(fd, "w");
+        if (!file || !Unbuffered(file)) {
+            file ? std::fclose(file) : ::close(fd);
+            return SystemWords(errno);
+        }
+        dumper_ = pcap_dump_fopen(pcap_, file);
+        if (!dumper_)
+            std::fclose(file);
+    } else {
+        // libpcap checks the header it appends to; it reopens the file already opened (and
+        // checked) here, never the name, which something else could have replaced meanwhile.
+        const QByteArray opened = "/proc/self/fd/" + QByteArray::number(fd);
+        dumper_ = pcap_dump_open_append(pcap_, opened.constData());
+        ::close(fd);
+        if (dumper_ && !Unbuffered(pcap_dump_file(dumper_)))
+            Close();
+    }
+    return dumper_ ? QString() : QString::fromLocal8Bit(pcap_geterr(pcap_));
+}
+
+QString CaptureFile::Write(const QByteArray& packet, const timespec& when)
+{
+    if (!dumper_) {
+        const QString failure = Open();
+        if (!failure.isEmpty())
+            return failure;
+    }
+    FILE* file = pcap_dump_file(dumper_);
+    const long end = std::ftell(file);
+    pcap_pkthdr header{};
+    header.ts.tv_sec = when.tv_sec;
+    header.ts.tv_usec = when.tv_nsec; // a nanosecond capture keeps nanoseconds here
+    header.caplen = header.len = bpf_u_int32(packet.size());
+    errno = 0;
+    pcap_dump(reinterpret_cast<u_char*>(dumper_), &header,
+              reinterpret_cast<const u_char*>(packet.constData()));
+    if (pcap_dump_flush(dumper_) == 0 && !std::ferror(file))
+        return QString();
+    const QString failure = SystemWords(errno ? errno : EIO);
+    // What went in of the packet is cut off, so the file stays readable.
+    if (end < 0 || ::ftruncate(::fileno(file), end) != 0 || std::fseek(file, end, SEEK_SET) != 0)
+        Close();
+    else
+        std::clearerr(file);
+    return failure;
+}
+
+timespec CaptureClock()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return now;
+}
