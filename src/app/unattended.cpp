@@ -1,0 +1,77 @@
+#include "app/unattended.h"
+
+#include "activity/activitylist.h"
+#include "app/endprogram.h"
+#include "app/frmudp.h"
+#include "convert/controls.h"
+#include "net/winsock.h"
+
+#include <QGuiApplication>
+#include <QPushButton>
+#include <QTimer>
+#include <cstdio>
+
+namespace {
+
+// An activity line's date, time and the space after each.
+constexpr qsizetype kStampLength = 20;
+
+bool IsErrorLine(const QString& line)
+{
+    const QStringView message = QStringView(line).mid(kStampLength);
+    return message.startsWith(u"Err:") || message.startsWith(u"Error Event Occured.") ||
+           message.startsWith(u"Log Err:");
+}
+
+void EchoOnStandardError(const QString& line)
+{
+    const QByteArray text = EscapeControls(line).toLocal8Bit();
+    std::fprintf(stderr, "peertest: %s\n", text.constData());
+    std::fflush(stderr);
+}
+
+void EchoErrorLinesShown(const ActivityList* list)
+{
+    for (int row = 0; row < list->count(); ++row) {
+        if (IsErrorLine(list->text(row)))
+            EchoOnStandardError(list->text(row));
+    }
+}
+
+// Opened once (its button is disabled from then on) and closed now: nothing opens it again.
+bool ReceiverClosedForGood(frmUDP& window)
+{
+    return !window.cmdRcvOpen->isEnabled() && window.Winsock2().State() == Winsock::sckClosed;
+}
+
+} // namespace
+
+bool NoOneSeesTheWindow()
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+}
+
+void FailLoudlyWhenUnattended(frmUDP& window)
+{
+    EchoErrorLinesShown(window.List1);
+    EchoErrorLinesShown(window.List2);
+    QObject::connect(window.List1, &ActivityList::lineAdded, &window, [](const QString& line) {
+        if (IsErrorLine(line))
+            EchoOnStandardError(line);
+    });
+    // The receiver's state is looked at once the handler that added the line has finished: an
+    // error event closes the socket only after its line is shown.
+    QObject::connect(window.List2, &ActivityList::lineAdded, &window,
+                     [&window](const QString& line) {
+                         if (!IsErrorLine(line))
+                             return;
+                         EchoOnStandardError(line);
+                         QTimer::singleShot(0, &window, [&window] {
+                             if (!ReceiverClosedForGood(window))
+                                 return;
+                             SetProgramExitStatus(1);
+                             window.close();
+                         });
+                     });
+}
