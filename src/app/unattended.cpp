@@ -44,6 +44,14 @@ bool ReceiverClosedForGood(frmUDP& window)
     return !window.cmdRcvOpen->isEnabled() && window.Winsock2().State() == Winsock::sckClosed;
 }
 
+void EndIfClosedForGood(frmUDP& window)
+{
+    if (!ReceiverClosedForGood(window))
+        return;
+    SetProgramExitStatus(1);
+    window.close();
+}
+
 } // namespace
 
 bool NoOneSeesTheWindow()
@@ -60,18 +68,13 @@ void FailLoudlyWhenUnattended(frmUDP& window)
         if (IsErrorLine(line))
             EchoOnStandardError(line);
     });
-    // The receiver's state is looked at once the handler that added the line has finished: an
-    // error event closes the socket only after its line is shown.
     QObject::connect(window.List2, &ActivityList::lineAdded, &window,
                      [&window](const QString& line) {
                          if (!IsErrorLine(line))
                              return;
                          EchoOnStandardError(line);
-                         QTimer::singleShot(0, &window, [&window] {
-                             if (!ReceiverClosedForGood(window))
-                                 return;
-                             SetProgramExitStatus(1);
-                             window.close();
-                         });
+                         // Once the handler that added the line has finished: an error event
+                         // closes the socket only after its line is shown.
+                         QTimer::singleShot(0, &window, [&window] { EndIfClosedForGood(window); });
                      });
 }
