@@ -7,8 +7,8 @@
 // The file's type and size; false for anything but a regular file (or when they cannot be read).
 bool RegularFileSize(int fd, qint64& size);
 
-// Whether the file of `size` bytes ends in CR LF. A file that cannot be read back (opened for
-// writing only) counts as ending in one, so nothing is put in front of the next line.
+// Whether the regular file of `size` bytes open (for writing) at `fd` ends in CR LF. A file this
+// user may not read back counts as ending in one, so nothing is put in front of the next line.
 bool EndsInLineEnd(int fd, qint64 size);
 
 // Cuts the `written` bytes that a failed append left from offset `start` off again, but only

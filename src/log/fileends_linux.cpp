@@ -1,5 +1,7 @@
 #include "log/fileends.h"
 
+#include <QByteArray>
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -44,19 +46,25 @@ bool RegularFileSize(int fd, qint64& size)
     return S_ISREG(fallback.st_mode);
 }
 
+// The file is opened again for reading through the descriptor, not its path: the same file,
+// whatever stands at the path now. Only ever asked of a regular file, so the appender itself
+// never opens a FIFO for reading (which would let a waiting writer in).
 bool EndsInLineEnd(int fd, qint64 size)
 {
     if (size <= 0)
+        return true;
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+    const int reader = ::open(self.constData(), O_RDONLY | O_CLOEXEC);
+    if (reader < 0)
         return true;
     char tail[2] = {};
     const qint64 wanted = qMin<qint64>(size, 2);
     ssize_t got;
     do
-        got = ::pread(fd, tail + 2 - wanted, size_t(wanted), off_t(size - wanted));
+        got = ::pread(reader, tail + 2 - wanted, size_t(wanted), off_t(size - wanted));
     while (got < 0 && errno == EINTR);
-    if (got != wanted)
-        return got < 0 && errno == EBADF;
-    return tail[0] == '\r' && tail[1] == '\n';
+    ::close(reader);
+    return got != wanted || (tail[0] == '\r' && tail[1] == '\n');
 }
 
 // With O_APPEND the file position is where this program's last write ended. Copies of the program

@@ -138,11 +138,7 @@ QString TextFileAppendLine(const QString& file, const QString& line)
     // Straight to the system: one open, one write of the whole line, one close. (A file object
     // costs as much again as these three calls.)
     const QByteArray& path = SystemPath(file);
-    // Opened for reading too, to look at a torn tail; a file this user may only write is still
-    // appended to.
-    int fd = ::open(path.constData(), O_RDWR | O_APPEND | O_CREAT | kNoLinkNoWait, 0666);
-    if (fd < 0 && errno == EACCES)
-        fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | kNoLinkNoWait, 0666);
+    const int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | kNoLinkNoWait, 0666);
     if (fd < 0)
         return OpenFailure(path.constData(), errno);
     QString failure = AppendWhole(fd, path, bytes);
