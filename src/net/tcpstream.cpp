@@ -1,6 +1,7 @@
 #include "net/tcpstream.h"
 
 #include "net/capturesink.h"
+#include "net/peerreset.h"
 #include "net/socketerrors.h"
 
 #include <QTcpSocket>
@@ -42,6 +43,9 @@ TcpStream::~TcpStream()
 void TcpStream::Adopt(QTcpSocket* socket)
 {
     socket_ = socket;
+    // Only a capture tells a reset from a close.
+    if (session_.Capture())
+        resetWatch_ = WatchForReset(socket_->socketDescriptor());
     socket_->setReadBufferSize(kArrivalsPerTurn * kMostBytesPerArrival);
     QObject::connect(socket_, &QAbstractSocket::errorOccurred, &context_,
                      [this](QAbstractSocket::SocketError error) { OnError(error); });
@@ -62,6 +66,7 @@ void TcpStream::Adopt(QTcpSocket* socket)
 void TcpStream::Close()
 {
     CaptureTcpClosedHere(session_.Capture());
+    EndResetWatch(resetWatch_); // before the socket goes, so its close is not held back
     if (socket_)
         Retire(socket_, &context_);
     socket_ = nullptr;
@@ -92,7 +97,8 @@ void TcpStream::PeerClosed()
 {
     session_.SetState(Winsock::sckClosing);
     closePending_ = true;
-    CaptureTcpClosedByPeer(session_.Capture(), false);
+    const bool reset = EndResetWatch(resetWatch_);
+    CaptureTcpClosedByPeer(session_.Capture(), reset);
     PostCloseAfterData();
 }
 

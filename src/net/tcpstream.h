@@ -48,4 +48,5 @@ private:
     qint64 bytesQueued_ = 0;
     qint64 bytesHandedOver_ = 0;
     std::deque<qint64> sendEnds_; // bytesQueued_ at the end of each Send
+    int resetWatch_ = -1;         // while captured (peerreset.h)
 };

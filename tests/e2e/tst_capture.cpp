@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QtTest>
+#include <sys/socket.h>
 
 namespace {
 
@@ -26,7 +27,7 @@ private:
     QTemporaryDir dir_;
 };
 
-constexpr quint8 kFin = 0x01, kSyn = 0x02, kAck = 0x10, kPsh = 0x08;
+constexpr quint8 kFin = 0x01, kSyn = 0x02, kRst = 0x04, kAck = 0x10, kPsh = 0x08;
 
 // The flags of each packet, and the bytes each way, after checking that every packet belongs to
 // the one connection and its numbers follow on: each side's sequence number is where its last
@@ -95,6 +96,7 @@ QStringList UdpReceiverSession(WindowFixture& f)
 class TestCapture : public QObject {
     Q_OBJECT
 private slots:
+    void peerResetIsCapturedAsReset();
     void udpArrivalsAsTheyCame_data();
     void udpArrivalsAsTheyCame();
     void tcpSessionInEachHalf_data();
@@ -222,6 +224,29 @@ void TestCapture::tcpSessionInEachHalf()
     QCOMPARE(flow.flags, kHandshake + data + closes);
     QCOMPARE(client ? flow.fromOpener : flow.toOpener, QByteArray("ABC"));
     QCOMPARE(client ? flow.toOpener : flow.fromOpener, QByteArray("xyz"));
+}
+
+// The toolkit reports a reset as a close; the capture still shows the peer's RST.
+void TestCapture::peerResetIsCapturedAsReset()
+{
+    CaptureOn capture;
+    WindowFixture f;
+    f.window->show();
+    const quint16 port = f.openReceiver();
+    QTcpSocket peer;
+    peer.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(peer.waitForConnected(5000));
+    peer.write("xyz");
+    QTRY_VERIFY(f.list2().contains(QStringLiteral("RCV[78797A]")));
+    const linger abortive{1, 0}; // close then sends a reset
+    QCOMPARE(::setsockopt(int(peer.socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive,
+                          sizeof abortive),
+             0);
+    peer.abort();
+    QTRY_VERIFY(f.list2().contains(QStringLiteral("Socket2 Close.")));
+    const Flow flow = FollowFlow(capture.packets(SandboxMoment().date()));
+    const QList<int> dataThenReset{kPsh | kAck, kRst | kAck};
+    QCOMPARE(flow.flags, kHandshake + dataThenReset);
 }
 
 void TestCapture::windowAndLogSameWithCaptureOnOrOff()
