@@ -9,19 +9,23 @@
 #include "net/winsock.h"
 
 #include "activity/activitylist.h"
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QUdpSocket>
+#include <pcap/pcap.h>
 #include <sys/resource.h>
 
 namespace {
 
 struct Flood {
     int count;
-    int rate; // per second; 0 is as fast as the sender can
-    int size; // bytes a datagram
+    int rate;             // per second; 0 is as fast as the sender can
+    int size;             // bytes a datagram
+    bool capture = false; // the window also writes a capture (PEERTEST_CAPTURE)
 };
 
 struct FloodResult {
@@ -33,7 +37,26 @@ struct FloodResult {
     double residentAtFirstClearMb = 0;
     double residentAtLastClearMb = 0;
     double peakResidentMb = 0;
+    qint64 captured = 0; // packets in the capture, read back
 };
+
+// Packets in every capture file of the folder, read back with libpcap.
+qint64 CapturedPackets(const QString& folder)
+{
+    qint64 packets = 0;
+    for (const QFileInfo& file : QDir(folder).entryInfoList({QStringLiteral("*.pcap")})) {
+        char error[PCAP_ERRBUF_SIZE] = {};
+        pcap_t* capture = pcap_open_offline(QFile::encodeName(file.filePath()).constData(), error);
+        if (!capture)
+            continue;
+        pcap_pkthdr* header = nullptr;
+        const u_char* data = nullptr;
+        while (pcap_next_ex(capture, &header, &data) == 1)
+            ++packets;
+        pcap_close(capture);
+    }
+    return packets;
+}
 
 quint16 FreeUdpPort()
 {
@@ -100,7 +123,13 @@ FloodResult FloodWindow(const Flood& flood)
 {
     ScratchProgramFolder folder;
     FloodResult result;
+    const QString captureFolder = folder.path() + QStringLiteral("/capture");
+    if (flood.capture) {
+        QDir().mkpath(captureFolder);
+        qputenv("PEERTEST_CAPTURE", QFile::encodeName(captureFolder));
+    }
     frmUDP window(QStringLiteral("udp"));
+    qunsetenv("PEERTEST_CAPTURE");
     window.show();
     const quint16 port = FreeUdpPort();
     window.findChild<QLineEdit*>(QStringLiteral("txtRcvPort"))->setText(QString::number(port));
@@ -139,6 +168,8 @@ FloodResult FloodWindow(const Flood& flood)
     window.close();
 
     CountRecord(folder.dayFile(), result);
+    if (flood.capture)
+        result.captured = CapturedPackets(captureFolder);
     result.cpuUsPerDatagram = result.logged > 0 ? cpu * 1e6 / double(result.logged) : 0;
     result.longestGapMs = probe.longestGapMs();
     result.residentAtFirstClearMb = memory.firstClear;
@@ -221,6 +252,10 @@ void UdpFloodFigures()
                 QStringLiteral("us"));
 
     PrintSustained(QStringLiteral("udp sustained 50000/s"), FloodWindow({1000000, 50000, 16}));
+    const FloodResult captured = FloodWindow({1000000, 50000, 16, true});
+    PrintSustained(QStringLiteral("udp sustained 50000/s with capture"), captured);
+    PrintFigure(QStringLiteral("udp sustained 50000/s with capture, packets captured"),
+                double(captured.captured), QStringLiteral("packets"), 0);
     const FloodResult fast = FloodWindow(sustained100k);
     PrintSustained(QStringLiteral("udp sustained 100000/s"), fast);
     if (floor.cpuUsPerDatagram > 0)
