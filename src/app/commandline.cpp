@@ -4,6 +4,45 @@
 
 #include <cstdio>
 
+namespace {
+
+#ifdef PEERTEST_LOG_IN_USER_DATA
+const char* const kLogFolderText =
+    "~/.local/share/peertest/ ($XDG_DATA_HOME/peertest/ when that is set)";
+#else
+const char* const kLogFolderText = "the folder that holds this program";
+#endif
+
+QString UsageText()
+{
+    return QStringLiteral(
+               "Usage: peertest [udp | PORT]\n"
+               "       peertest --help | --version\n"
+               "\n"
+               "Sends hexadecimal payloads to a network peer over TCP or UDP and receives on a\n"
+               "local port, showing and logging every line.\n"
+               "\n"
+               "  udp        UDP mode (any letter case); the receiver stays closed\n"
+               "  PORT       TCP mode, the receiver listening on PORT from the start\n"
+               "  (other)    TCP mode; the receiver stays closed\n"
+               "\n"
+               "Environment:\n"
+               "  PEERTEST_RECEIVER_PORT=N   open the receiver on port N at start, in either\n"
+               "                             mode, when the command line names no port\n"
+               "  PEERTEST_LOG_DIR=DIR       log in DIR instead (created when missing)\n"
+               "  QT_QPA_PLATFORM=offscreen  run without a display; a receiver that cannot open,\n"
+               "                             or closes on an error, then ends the run with\n"
+               "                             status 1 and says why on standard error\n"
+               "\n"
+               "Log: one file per day of the month (01.LOG to 31.LOG) in ") +
+           QString::fromUtf8(kLogFolderText) +
+           QStringLiteral(".\n"
+                          "\n"
+                          "See man peertest.\n");
+}
+
+} // namespace
+
 QString CommandLineText(const QStringList& arguments)
 {
     return arguments.mid(1).join(QLatin1Char(' '));
@@ -23,4 +62,14 @@ QString ReceiverPortSetting()
         std::fprintf(stderr, "%s\n", note.toLocal8Bit().constData());
     }
     return port;
+}
+
+QString HelpOrVersionText(const QStringList& arguments)
+{
+    const QString asked = CommandLineText(arguments);
+    if (asked == QLatin1String("--help") || asked == QLatin1String("-h"))
+        return UsageText();
+    if (asked == QLatin1String("--version"))
+        return QStringLiteral("peertest " PEERTEST_VERSION "\n");
+    return QString();
 }

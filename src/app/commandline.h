@@ -14,3 +14,7 @@ bool NamesReceiverPort(const QString& text);
 // PEERTEST_RECEIVER_PORT, the port the receiver opens on at start when the command line names
 // none. A value that names no port is reported on standard error and opens nothing.
 QString ReceiverPortSetting();
+
+// What a run shows instead of opening the window when its whole command line (after the program
+// name) is "--help" or "-h" (the usage) or "--version"; empty for any other command line.
+QString HelpOrVersionText(const QStringList& arguments);

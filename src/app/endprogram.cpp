@@ -11,6 +11,12 @@ std::function<void()>& Replacement()
     return replacement;
 }
 
+int& ExitStatus()
+{
+    static int status = 0;
+    return status;
+}
+
 } // namespace
 
 void EndProgram()
@@ -20,7 +26,12 @@ void EndProgram()
         return;
     }
     // No destructors and no event loop: the log is already on disk line by line.
-    std::_Exit(0);
+    std::_Exit(ExitStatus());
+}
+
+void SetProgramExitStatus(int status)
+{
+    ExitStatus() = status;
 }
 
 void SetEndProgram(std::function<void()> end)

@@ -2,11 +2,32 @@
 #include "app/frmudp.h"
 #include "app/logfolderchoice.h"
 #include "app/stopsignals.h"
+#include "app/unattended.h"
 
 #include <QApplication>
+#include <cstdio>
+
+namespace {
+
+// Answered before Qt is started, so no display is needed and no log is touched.
+bool AnswersHelpOrVersion(int argc, char* argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const QString text = HelpOrVersionText(arguments);
+    if (text.isEmpty())
+        return false;
+    std::fputs(text.toLocal8Bit().constData(), stdout);
+    return true;
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
+    if (AnswersHelpOrVersion(argc, argv))
+        return 0;
     HoldStopSignals();
     IgnoreFileSizeSignal();
     QApplication app(argc, argv);
@@ -16,6 +37,8 @@ int main(int argc, char* argv[])
     // Qt has taken its own options (-platform, -style, ...) out of the arguments by now.
     frmUDP window(CommandLineText(QCoreApplication::arguments()), ReceiverPortSetting());
     CloseOnStopSignals(&window);
+    if (NoOneSeesTheWindow())
+        FailLoudlyWhenUnattended(window);
     window.show();
     return app.exec();
 }

@@ -1,6 +1,7 @@
 #include "log/textfile.h"
 
 #include "convert/codepage.h"
+#include "log/fileends.h"
 
 #include <QFile>
 #include <cerrno>
@@ -45,29 +46,44 @@ QString OpenFailure(const char* path, int error)
     return SystemReason(error);
 }
 
-// The file's type and size. Asked for through statx with just these two: fstat also asks for the
-// times, and on kernels with fine-grained timestamps that makes the next write dearer than the
-// write itself (about 1 us a line). A file whose type cannot be read counts as not regular.
-bool IsRegularFile(int fd, qint64& size)
+// Where this program's last line into the file ended. While the file still has that size it
+// ends in this program's CR LF, and its tail need not be read.
+struct LastLineEnd {
+    QByteArray path;
+    qint64 size = -1;
+};
+
+LastLineEnd& LastEnd()
 {
-    struct statx status = {};
-    if (::statx(fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_SIZE, &status) == 0) {
-        size = qint64(status.stx_size);
-        return S_ISREG(status.stx_mode);
-    }
-    struct stat fallback = {}; // a kernel or sandbox without statx
-    if (errno != ENOSYS || ::fstat(fd, &fallback) != 0)
-        return false;
-    size = qint64(fallback.st_size);
-    return S_ISREG(fallback.st_mode);
+    static LastLineEnd last;
+    return last;
 }
+
+// A line torn off by a killed run, a power cut or another program is left as it is, and the next
+// line starts on a line of its own.
+bool FollowsTornLine(int fd, const QByteArray& path, qint64 size)
+{
+    const LastLineEnd& last = LastEnd();
+    if (size == 0 || (size == last.size && path == last.path))
+        return false;
+    return !EndsInLineEnd(fd, size);
+}
+
+// What a failed write left of the line: `written` bytes from `start` (-1 until a write stopped
+// short, so the common path asks for no file position).
+struct PartWritten {
+    qint64 start = -1;
+    qint64 written = 0;
+};
 
 // A write that stops short (disk full, file size limit) is carried on, so the system says why.
 // Leaves errno set when it fails.
-bool WriteAll(int fd, const char* data, size_t size)
+bool WriteAll(int fd, const QByteArray& bytes, PartWritten& part)
 {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
+    const char* data = bytes.constData();
+    size_t left = size_t(bytes.size());
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, left);
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0) {
@@ -75,25 +91,33 @@ bool WriteAll(int fd, const char* data, size_t size)
                 errno = EIO;
             return false;
         }
+        if (part.start < 0 && size_t(written) < left)
+            part.start = qint64(::lseek(fd, 0, SEEK_CUR)) - written;
+        part.written += written;
         data += written;
-        size -= size_t(written);
+        left -= size_t(written);
     }
     return true;
 }
 
-// The line goes in whole or the file is cut back to its size before it, so no torn line stays
-// to have the next one glued onto it. (Another program appending at the same moment would lose
-// its line with ours; a torn line in every reader's way is the worse of the two.)
-QString AppendWhole(int fd, const QByteArray& bytes)
+// The line goes in whole or what went in of it is cut back off, so no torn line stays to have
+// the next one glued onto it; unless another program has appended behind it meanwhile, whose line
+// is worth more than the tidiness of ours.
+QString AppendWhole(int fd, const QByteArray& path, const QByteArray& line)
 {
     qint64 sizeBefore = 0;
-    if (!IsRegularFile(fd, sizeBefore))
+    if (!RegularFileSize(fd, sizeBefore))
         return NotRegularFile();
-    if (WriteAll(fd, bytes.constData(), size_t(bytes.size())))
+    const QByteArray bytes =
+        FollowsTornLine(fd, path, sizeBefore) ? QByteArrayLiteral("\r\n") + line : line;
+    PartWritten part;
+    if (WriteAll(fd, bytes, part)) {
+        LastEnd() = {path, sizeBefore + bytes.size()};
         return QString();
+    }
     const int error = errno;
-    // Nothing more can be done when even this fails; the write's reason is the one to tell.
-    [[maybe_unused]] const int cut = ::ftruncate(fd, off_t(sizeBefore));
+    LastEnd() = {};
+    UndoShortAppend(fd, part.start, part.written);
     return SystemReason(error);
 }
 
@@ -117,7 +141,7 @@ QString TextFileAppendLine(const QString& file, const QString& line)
     const int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | kNoLinkNoWait, 0666);
     if (fd < 0)
         return OpenFailure(path.constData(), errno);
-    QString failure = AppendWhole(fd, bytes);
+    QString failure = AppendWhole(fd, path, bytes);
     if (::close(fd) != 0 && failure.isEmpty())
         failure = SystemReason(errno);
     return failure;
@@ -132,7 +156,7 @@ void TextFileEmptyIf(const QString& file, qint64 headBytes,
         return;
     qint64 size = 0;
     QByteArray head(qsizetype(headBytes), Qt::Uninitialized);
-    if (IsRegularFile(fd, size)) {
+    if (RegularFileSize(fd, size)) {
         const qint64 got = ReadHead(fd, head);
         head.truncate(qsizetype(qMax<qint64>(got, 0)));
         if (!head.isEmpty() && shouldEmpty(head)) {

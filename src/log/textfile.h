@@ -8,9 +8,11 @@
 // follows a symbolic link or touches anything but a regular file, and neither blocks on a FIFO.
 
 // Appends the line, in the Windows-31J code page and ended by CR LF, to the file, creating the
-// file (never its folder) when missing. The file is opened and closed for this one line, and the
-// line goes in whole or not at all: a write that stops short is cut back off. Returns an empty
-// text when the line was written, otherwise why not: the system's words, or "Not a regular file".
+// file (never its folder) when missing. The file is opened and closed for this one line. A file
+// that does not end in CR LF (a line torn off by something else) gets one first, so the line
+// starts a line of its own. A write that stops short is cut back off, unless another program has
+// appended behind it meanwhile. Returns an empty text when the line was written, otherwise why
+// not: the system's words, or "Not a regular file".
 QString TextFileAppendLine(const QString& file, const QString& line);
 
 // Reads up to `headBytes` from the start of the file and empties it, through the same open file,

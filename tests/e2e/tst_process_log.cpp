@@ -2,6 +2,7 @@
 // one-month rule applied to a day file left from an earlier run, and a line that does not fit.
 #include "support/programrun.h"
 
+#include <QDir>
 #include <QFile>
 #include <QtTest>
 #include <sys/resource.h>
@@ -31,6 +32,9 @@ private slots:
     void earlierDayFile_data();
     void earlierDayFile();
     void lineOverFileSizeLimitIsCutBack();
+    void tornLastLineIsSetApart();
+    void helpAndVersionNeedNoDisplay_data();
+    void helpAndVersionNeedNoDisplay();
 };
 
 void TestProcessLog::startAndEndLines_data()
@@ -119,6 +123,71 @@ void TestProcessLog::lineOverFileSizeLimitIsCutBack()
     const QByteArray bytes = dayFile.readAll();
     QCOMPARE(bytes.size(), 44);
     QVERIFY(bytes.endsWith("Start Tidewell\x81\x7C\x83\x65\x83\x58\x83\x67\r\n"));
+}
+
+// A run killed in the middle of a line left its start; the next run's lines begin lines of their
+// own, and the torn bytes stay as they were.
+void TestProcessLog::tornLastLineIsSetApart()
+{
+    ProgramRun run;
+    const QByteArray earlier = OldLine(QDate::currentDate(), "Start earlier run").toLatin1() +
+                               "\r\n" + OldLine(QDate::currentDate(), "RCV[4142").toLatin1();
+    {
+        QFile dayFile(run.dayFileName());
+        QVERIFY(dayFile.open(QIODevice::WriteOnly));
+        dayFile.write(earlier);
+    }
+    QVERIFY(run.start({}));
+    QVERIFY(run.waitUntilLoaded());
+    QVERIFY(run.stop());
+
+    QFile dayFile(run.dayFileName());
+    QVERIFY(dayFile.open(QIODevice::ReadOnly));
+    const QByteArray bytes = dayFile.readAll();
+    QVERIFY2(bytes.startsWith(earlier + "\r\n"), bytes.constData());
+    const QStringList lines = run.dayFileLines().mid(2);
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(IsLogLine(lines.at(0), QStringLiteral("Start Tidewell－テスト")),
+             qPrintable(lines.at(0)));
+    QVERIFY2(IsLogLine(lines.at(1), QStringLiteral("End Tidewell－テスト")),
+             qPrintable(lines.at(1)));
+}
+
+void TestProcessLog::helpAndVersionNeedNoDisplay_data()
+{
+    QTest::addColumn<QString>("argument");
+    QTest::addColumn<QString>("firstLine");
+    QTest::newRow("--help") << "--help"
+                            << "Usage: peertest [udp | PORT]";
+    QTest::newRow("-h") << "-h"
+                        << "Usage: peertest [udp | PORT]";
+    QTest::newRow("--version") << "--version"
+                               << "peertest " PEERTEST_VERSION;
+}
+
+// Without any display and without a platform named, a window could not even be tried.
+void TestProcessLog::helpAndVersionNeedNoDisplay()
+{
+    QFETCH(QString, argument);
+    QFETCH(QString, firstLine);
+    ProgramRun run;
+    QProcessEnvironment environment = run.process().processEnvironment();
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        environment.remove(QString::fromLatin1(name));
+    run.process().setProcessEnvironment(environment);
+    run.process().setProcessChannelMode(QProcess::SeparateChannels);
+    QVERIFY(run.start({argument}));
+    QVERIFY(run.process().waitForFinished(10000));
+
+    QCOMPARE(run.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(run.process().exitCode(), 0);
+    const QString out = QString::fromLocal8Bit(run.process().readAllStandardOutput());
+    QCOMPARE(out.section(QLatin1Char('\n'), 0, 0), firstLine);
+    if (argument != QLatin1String("--version"))
+        QVERIFY2(out.contains("PEERTEST_RECEIVER_PORT") && out.contains("man peertest"),
+                 qPrintable(out));
+    QCOMPARE(run.process().readAllStandardError(), QByteArray());
+    QCOMPARE(QDir(run.folder()).entryList(QDir::Files), QStringList{QStringLiteral("peertest")});
 }
 
 QTEST_MAIN(TestProcessLog)

@@ -5,6 +5,7 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -117,6 +118,32 @@ bool ConnectSendClose(quint16 port, const QByteArray& bytes, const QDeadlineTime
     return false;
 }
 
+// What a systemd user unit starts: its Environment= settings and its ExecStart= words, with the
+// instance (%i) and the home folder (%h) put in.
+struct UnitCommand {
+    QList<QPair<QString, QString>> environment;
+    QStringList command;
+};
+
+UnitCommand ReadUnit(const QString& path, const QString& instance, const QString& home)
+{
+    QFile file(path);
+    UnitCommand unit;
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return unit;
+    for (QString line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'))) {
+        line.replace(QStringLiteral("%i"), instance).replace(QStringLiteral("%h"), home);
+        if (line.startsWith(QStringLiteral("Environment="))) {
+            const QString setting = line.mid(12);
+            unit.environment.append(
+                {setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1)});
+        } else if (line.startsWith(QStringLiteral("ExecStart="))) {
+            unit.command = line.mid(10).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        }
+    }
+    return unit;
+}
+
 qsizetype CountLogged(const QStringList& lines, const QString& message)
 {
     return std::count_if(lines.cbegin(), lines.cend(),
@@ -131,6 +158,10 @@ private slots:
     void listensFromTheCommandLineAndLogsArrivals();
     void environmentOpensUdpReceiverAndPlacesLog();
     void backToBackPeersAreEachServedInTurn();
+    void unattendedReceiverThatCannotOpenEndsTheRun_data();
+    void unattendedReceiverThatCannotOpenEndsTheRun();
+    void systemdUnitLogsItsPort_data();
+    void systemdUnitLogsItsPort();
 };
 
 void TestProcessReceiver::listensFromTheCommandLineAndLogsArrivals()
@@ -224,6 +255,95 @@ void TestProcessReceiver::backToBackPeersAreEachServedInTurn()
         QVERIFY2(IsLoggedActivity(lines.value(3 + 3 * i), close), qPrintable(sent.at(i)));
     }
     QCOMPARE(lines.size(), 3 * kPeers + 2);
+}
+
+void TestProcessReceiver::unattendedReceiverThatCannotOpenEndsTheRun_data()
+{
+    QTest::addColumn<bool>("udp");
+    QTest::addColumn<bool>("taken"); // otherwise a port beyond 65535
+    QTest::newRow("TCP, port taken") << false << true;
+    QTest::newRow("UDP, port taken") << true << true;
+    QTest::newRow("TCP, port 70000") << false << false;
+    QTest::newRow("UDP, port 70000") << true << false;
+}
+
+// Headless, nobody would ever see the error line: it goes to stderr too, the run ends with the
+// end line and a status a service manager acts on.
+void TestProcessReceiver::unattendedReceiverThatCannotOpenEndsTheRun()
+{
+    QFETCH(bool, udp);
+    QFETCH(bool, taken);
+    QTcpServer tcpHolder;
+    QUdpSocket udpHolder;
+    QString port = QStringLiteral("70000");
+    if (taken && udp) {
+        QVERIFY(udpHolder.bind(QHostAddress::Any, 0, QAbstractSocket::DontShareAddress));
+        port = QString::number(udpHolder.localPort());
+    } else if (taken) {
+        QVERIFY(tcpHolder.listen(QHostAddress::Any, 0));
+        port = QString::number(tcpHolder.serverPort());
+    }
+    ProgramRun run;
+    run.process().setProcessChannelMode(QProcess::SeparateChannels);
+    if (udp)
+        run.setEnvironment(QStringLiteral("PEERTEST_RECEIVER_PORT"), port);
+    QVERIFY(run.start({udp ? QStringLiteral("udp") : port}));
+    QVERIFY(run.process().waitForFinished(10000));
+
+    QCOMPARE(run.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(run.process().exitCode(), 1);
+    const QStringList told = QString::fromLocal8Bit(run.process().readAllStandardError())
+                                 .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+                                 .filter(QRegularExpression(QStringLiteral("^peertest: \\d\\d-")));
+    QCOMPARE(told.size(), 1);
+    const QStringList lines = run.dayFileLines();
+    QCOMPARE(lines.size(), 3);
+    QVERIFY2(LoggedMessage(lines.at(1)).startsWith(QStringLiteral("Err:")),
+             qPrintable(lines.at(1)));
+    QCOMPARE(told.constFirst().mid(10 + 20), LoggedMessage(lines.at(1)));
+    QVERIFY2(lines.at(2).mid(20).startsWith(QStringLiteral("End ")), qPrintable(lines.at(2)));
+}
+
+void TestProcessReceiver::systemdUnitLogsItsPort_data()
+{
+    QTest::addColumn<bool>("udp");
+    QTest::newRow("peertest-udp@") << true;
+    QTest::newRow("peertest-tcp@") << false;
+}
+
+// What the unit starts, started here with the built program: headless with no display at hand,
+// logging an arrival in the home folder's data folder.
+void TestProcessReceiver::systemdUnitLogsItsPort()
+{
+    QFETCH(bool, udp);
+    const HeldTcpPort held;
+    const quint16 port = udp ? UdpPortToHandOver() : held.port();
+    QTemporaryDir home;
+    const QString unitFile = QStringLiteral(PEERTEST_UNIT_FOLDER "/%1.service")
+                                 .arg(QString::fromLatin1(QTest::currentDataTag()));
+    const UnitCommand unit = ReadUnit(unitFile, QString::number(port), home.path());
+    QVERIFY2(unit.command.size() >= 1 && unit.command.constFirst().endsWith("/peertest"),
+             qPrintable(unitFile));
+
+    ProgramRun run;
+    run.logIn(home.filePath(QStringLiteral(".local/share/peertest")));
+    QProcessEnvironment environment = run.process().processEnvironment();
+    for (const char* name :
+         {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY", "PEERTEST_LOG_DIR", "XDG_DATA_HOME"})
+        environment.remove(QString::fromLatin1(name));
+    environment.insert(QStringLiteral("HOME"), home.path());
+    for (const auto& [name, value] : unit.environment)
+        environment.insert(name, value);
+    run.process().setProcessEnvironment(environment);
+    QVERIFY(run.start(unit.command.mid(1)));
+    QVERIFY(run.waitUntilLoaded());
+    QVERIFY(udp ? SendUntilLogged(run, port, "\x41\x0D\x0A") : Visit(run, port, "\x41\x0D\x0A"));
+    QVERIFY(run.stop());
+
+    const QStringList lines = run.dayFileLines();
+    QVERIFY(IsLogLine(lines.constFirst(), udp ? QStringLiteral("Start Marrowby－テスト")
+                                              : QStringLiteral("Start Tidewell－テスト")));
+    QVERIFY2(CountLogged(lines, QStringLiteral("RCV[410D0A]")) >= 1, qPrintable(lines.join('\n')));
 }
 
 QTEST_MAIN(TestProcessReceiver)

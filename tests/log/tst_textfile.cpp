@@ -5,13 +5,67 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
 QString SystemReason(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
+
+// What another program does to the file between a short write of ours and its undo: the write
+// after the short one crosses the file size limit, and SIGXFSZ runs this in between.
+enum class Meanwhile { Nothing, Appends, CutsBack };
+Meanwhile meanwhile = Meanwhile::Nothing;
+char meanwhilePath[4096];
+
+void OnFileSizeLimit(int)
+{
+    struct rlimit limit = {};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    const int fd = ::open(meanwhilePath, O_WRONLY | O_APPEND);
+    bool done = true;
+    if (meanwhile == Meanwhile::Appends)
+        done = ::write(fd, "OTHER\r\n", 7) == 7;
+    if (meanwhile == Meanwhile::CutsBack)
+        done = ::ftruncate(fd, 2) == 0;
+    ::close(fd);
+    if (!done)
+        ::_exit(2);
+}
+
+// Appends the line in a child under a file size limit of `limit` bytes; true when the child
+// ran and the append reported a failure.
+bool AppendOverLimitInChild(const QString& path, const QString& line, rlim_t limit)
+{
+    const QByteArray encoded = QFile::encodeName(path);
+    qstrncpy(meanwhilePath, encoded.constData(), sizeof meanwhilePath);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::signal(SIGXFSZ, OnFileSizeLimit);
+        struct rlimit limited = {};
+        ::getrlimit(RLIMIT_FSIZE, &limited);
+        limited.rlim_cur = limit;
+        ::setrlimit(RLIMIT_FSIZE, &limited);
+        ::_exit(TextFileAppendLine(path, line).isEmpty() ? 1 : 0);
+    }
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
 }
 
 } // namespace
@@ -21,6 +75,9 @@ class TestTextFile : public QObject {
 private slots:
     void appendsOrTellsWhyNot_data();
     void appendsOrTellsWhyNot();
+    void shortWriteIsUndoneOnlyWhileItIsTheEnd_data();
+    void shortWriteIsUndoneOnlyWhileItIsTheEnd();
+    void lineTornOffByAnotherWriterIsSetApart();
 };
 
 void TestTextFile::appendsOrTellsWhyNot_data()
@@ -29,7 +86,7 @@ void TestTextFile::appendsOrTellsWhyNot_data()
     QTest::addColumn<QString>("reason"); // empty: written
     QTest::addColumn<QByteArray>("oldAfter");
     QTest::newRow("new file") << "new" << QString() << QByteArray("old");
-    QTest::newRow("existing, unended line") << "old" << QString() << QByteArray("oldline\r\n");
+    QTest::newRow("existing, unended line") << "old" << QString() << QByteArray("old\r\nline\r\n");
     QTest::newRow("folder missing") << "missing/new" << SystemReason(ENOENT) << QByteArray("old");
     QTest::newRow("parent is a plain file")
         << "old/new" << SystemReason(ENOTDIR) << QByteArray("old");
@@ -67,6 +124,48 @@ void TestTextFile::appendsOrTellsWhyNot()
         QVERIFY(created.open(QIODevice::ReadOnly));
         QCOMPARE(created.readAll(), QByteArray("line\r\n"));
     }
+}
+
+void TestTextFile::shortWriteIsUndoneOnlyWhileItIsTheEnd_data()
+{
+    QTest::addColumn<int>("other");
+    QTest::addColumn<QByteArray>("after");
+    // "old" CR LF, then 10 of the line's 22 bytes fit under the limit of 15.
+    QTest::newRow("nobody else: cut back") << int(Meanwhile::Nothing) << QByteArray("old\r\n");
+    QTest::newRow("another appends: its line stays")
+        << int(Meanwhile::Appends) << QByteArray("old\r\n0123456789OTHER\r\n");
+    QTest::newRow("another cuts back: not lengthened")
+        << int(Meanwhile::CutsBack) << QByteArray("ol");
+}
+
+void TestTextFile::shortWriteIsUndoneOnlyWhileItIsTheEnd()
+{
+    QFETCH(int, other);
+    QFETCH(QByteArray, after);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("24.LOG");
+    QVERIFY(TextFileAppendLine(path, "old").isEmpty());
+    meanwhile = Meanwhile(other);
+
+    QVERIFY(AppendOverLimitInChild(path, "0123456789ABCDEFGHIJ", 15));
+
+    QCOMPARE(ReadAll(path), after);
+}
+
+// The size this program's last line ended at no longer holds: the tail is looked at again.
+void TestTextFile::lineTornOffByAnotherWriterIsSetApart()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("24.LOG");
+    QVERIFY(TextFileAppendLine(path, "first").isEmpty());
+    QFile other(path);
+    QVERIFY(other.open(QIODevice::Append));
+    other.write("torn");
+    other.close();
+    QVERIFY(TextFileAppendLine(path, "second").isEmpty());
+    QVERIFY(TextFileAppendLine(path, "third").isEmpty());
+
+    QCOMPARE(ReadAll(path), QByteArray("first\r\ntorn\r\nsecond\r\nthird\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestTextFile)
