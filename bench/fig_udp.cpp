@@ -1,7 +1,9 @@
 // UDP floods into the receiver of a UDP-mode window, from a sender in another process: what
 // reached the day file, what the system reported lost, the window's CPU per datagram, how long
-// its event loop was held up, and its memory; beside it a bare receiver doing the least work a
-// logging receiver must do.
+// its event loop was held up, and its memory; once more with a capture written beside the log.
+// Beside them the floor (barereceiver.cpp), the least work a receiver that logs every datagram
+// must do: its CPU per datagram at 100,000 a second, and what it keeps flat out, against the
+// window's.
 #include "benchsupport.h"
 #include "figures.h"
 
@@ -9,19 +11,23 @@
 #include "net/winsock.h"
 
 #include "activity/activitylist.h"
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QUdpSocket>
+#include <pcap/pcap.h>
 #include <sys/resource.h>
 
 namespace {
 
 struct Flood {
     int count;
-    int rate; // per second; 0 is as fast as the sender can
-    int size; // bytes a datagram
+    int rate;             // per second; 0 is as fast as the sender can
+    int size;             // bytes a datagram
+    bool capture = false; // the window also writes a capture (PEERTEST_CAPTURE)
 };
 
 struct FloodResult {
@@ -33,7 +39,26 @@ struct FloodResult {
     double residentAtFirstClearMb = 0;
     double residentAtLastClearMb = 0;
     double peakResidentMb = 0;
+    qint64 captured = 0; // packets in the capture, read back
 };
+
+// Packets in every capture file of the folder, read back with libpcap.
+qint64 CapturedPackets(const QString& folder)
+{
+    qint64 packets = 0;
+    for (const QFileInfo& file : QDir(folder).entryInfoList({QStringLiteral("*.pcap")})) {
+        char error[PCAP_ERRBUF_SIZE] = {};
+        pcap_t* capture = pcap_open_offline(QFile::encodeName(file.filePath()).constData(), error);
+        if (!capture)
+            continue;
+        pcap_pkthdr* header = nullptr;
+        const u_char* data = nullptr;
+        while (pcap_next_ex(capture, &header, &data) == 1)
+            ++packets;
+        pcap_close(capture);
+    }
+    return packets;
+}
 
 quint16 FreeUdpPort()
 {
@@ -100,7 +125,13 @@ FloodResult FloodWindow(const Flood& flood)
 {
     ScratchProgramFolder folder;
     FloodResult result;
+    const QString captureFolder = folder.path() + QStringLiteral("/capture");
+    if (flood.capture) {
+        QDir().mkpath(captureFolder);
+        qputenv("PEERTEST_CAPTURE", QFile::encodeName(captureFolder));
+    }
     frmUDP window(QStringLiteral("udp"));
+    qunsetenv("PEERTEST_CAPTURE");
     window.show();
     const quint16 port = FreeUdpPort();
     window.findChild<QLineEdit*>(QStringLiteral("txtRcvPort"))->setText(QString::number(port));
@@ -139,6 +170,8 @@ FloodResult FloodWindow(const Flood& flood)
     window.close();
 
     CountRecord(folder.dayFile(), result);
+    if (flood.capture)
+        result.captured = CapturedPackets(captureFolder);
     result.cpuUsPerDatagram = result.logged > 0 ? cpu * 1e6 / double(result.logged) : 0;
     result.longestGapMs = probe.longestGapMs();
     result.residentAtFirstClearMb = memory.firstClear;
@@ -147,8 +180,14 @@ FloodResult FloodWindow(const Flood& flood)
     return result;
 }
 
-// Datagrams received, CPU microseconds a datagram.
-std::pair<qint64, double> FloodBareReceiver(const Flood& flood)
+struct FloorResult {
+    qint64 sent = 0;
+    qint64 received = 0;
+    double cpuUsPerDatagram = 0;
+};
+
+// The floor (barereceiver.cpp) under the same flood as the window.
+FloorResult FloodFloor(const Flood& flood)
 {
     ScratchProgramFolder folder;
     const quint16 port = FreeUdpPort();
@@ -163,10 +202,19 @@ std::pair<qint64, double> FloodBareReceiver(const Flood& flood)
                   QString::number(flood.size)});
     sender.waitForFinished(600000);
     receiver.waitForFinished(600000);
+    FloorResult result;
+    result.sent = sender.readAllStandardOutput().trimmed().toLongLong();
     const QList<QByteArray> figures = receiver.readAllStandardOutput().trimmed().split(' ');
-    if (figures.size() != 2)
-        return {0, 0};
-    return {figures.at(0).toLongLong(), figures.at(1).toDouble()};
+    if (figures.size() == 2) {
+        result.received = figures.at(0).toLongLong();
+        result.cpuUsPerDatagram = figures.at(1).toDouble();
+    }
+    return result;
+}
+
+double Kept(qint64 kept, qint64 sent)
+{
+    return sent > 0 ? double(kept) / double(sent) : 0;
 }
 
 void PrintAccounting(const QString& run, const FloodResult& result)
@@ -199,19 +247,35 @@ void PrintSustained(const QString& run, const FloodResult& result)
 void UdpFloodFigures()
 {
     const Flood sustained100k{1000000, 100000, 16};
-    const auto [bareReceived, bareCpu] = FloodBareReceiver(sustained100k);
-    PrintFigure(QStringLiteral("bare receiver, datagrams received of 1000000"),
-                double(bareReceived), QStringLiteral("datagrams"), 0);
-    PrintFigure(QStringLiteral("bare receiver, cpu per datagram"), bareCpu, QStringLiteral("us"));
+    const FloorResult floor = FloodFloor(sustained100k);
+    PrintFigure(QStringLiteral("floor 100000/s, datagrams received of 1000000"),
+                double(floor.received), QStringLiteral("datagrams"), 0);
+    PrintFigure(QStringLiteral("floor 100000/s, cpu per datagram"), floor.cpuUsPerDatagram,
+                QStringLiteral("us"));
 
     PrintSustained(QStringLiteral("udp sustained 50000/s"), FloodWindow({1000000, 50000, 16}));
+    const FloodResult captured = FloodWindow({1000000, 50000, 16, true});
+    PrintSustained(QStringLiteral("udp sustained 50000/s with capture"), captured);
+    PrintFigure(QStringLiteral("udp sustained 50000/s with capture, packets captured"),
+                double(captured.captured), QStringLiteral("packets"), 0);
     const FloodResult fast = FloodWindow(sustained100k);
     PrintSustained(QStringLiteral("udp sustained 100000/s"), fast);
-    if (bareCpu > 0)
-        PrintFigure(QStringLiteral("udp sustained, cpu ratio to bare"),
-                    fast.cpuUsPerDatagram / bareCpu, QStringLiteral("x"));
+    if (floor.cpuUsPerDatagram > 0)
+        PrintFigure(QStringLiteral("udp sustained 100000/s, cpu ratio to floor"),
+                    fast.cpuUsPerDatagram / floor.cpuUsPerDatagram, QStringLiteral("x"));
 
-    PrintAccounting(QStringLiteral("udp flat out"), FloodWindow({100000, 0, 16}));
+    const Flood flatOut{1000000, 0, 16};
+    const FloorResult floorFlatOut = FloodFloor(flatOut);
+    const FloodResult windowFlatOut = FloodWindow(flatOut);
+    PrintAccounting(QStringLiteral("udp flat out"), windowFlatOut);
+    const double floorKept = Kept(floorFlatOut.received, floorFlatOut.sent);
+    const double windowKept = Kept(windowFlatOut.logged, windowFlatOut.sent);
+    PrintFigure(QStringLiteral("floor flat out, kept"), 100 * floorKept, QStringLiteral("%"), 1);
+    PrintFigure(QStringLiteral("udp flat out, kept"), 100 * windowKept, QStringLiteral("%"), 1);
+    if (floorKept > 0)
+        PrintFigure(QStringLiteral("udp flat out, kept ratio to floor"), windowKept / floorKept,
+                    QStringLiteral("x"));
+
     const FloodResult large = FloodWindow({36000, 12000, 65000});
     PrintAccounting(QStringLiteral("udp 64 KB datagrams at 12000/s"), large);
     PrintFigure(QStringLiteral("udp 64 KB datagrams at 12000/s, peak resident"),

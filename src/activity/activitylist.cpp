@@ -133,8 +133,7 @@ void AddBoundedLine(ActivityList* list, const QString& line)
 
 void AddListMsg(ActivityList* list, const QString& text)
 {
-    for (const QString& line : RecordActivity(text))
-        AddBoundedLine(list, line);
+    RecordActivity(text, [list](const QString& line) { AddBoundedLine(list, line); });
     list->setCurrentRow(list->count() - 1);
 }
 

@@ -3,20 +3,19 @@
 #include "log/log1month.h"
 #include "log/zemfmt.h"
 
-QStringList RecordActivity(const QString& text)
+void RecordActivity(const QString& text, const std::function<void(const QString&)>& show)
 {
-    QStringList shown;
     // The log works again: what it lost is told first, in the log and in the list.
     if (LogLinesNotWritten() > 0) {
         const QString notice = StampedLine(LogNotWrittenNotice(LogLinesNotWritten()));
         if (LogWriteNotice(notice))
-            shown << notice;
+            show(notice);
     }
+    // The list's line is stamped afresh after the log's, as the log may have taken a while.
     const LogWriteResult logged = LogWrite(StampedLine(text));
-    shown << StampedLine(text);
+    show(StampedLine(text));
     if (!logged.failure.isEmpty())
-        shown << LogFailureLine(logged.failure);
-    return shown;
+        show(LogFailureLine(logged.failure));
 }
 
 QString LogFailureLine(const QString& failure)

@@ -1,14 +1,14 @@
 #pragma once
 
 #include <QString>
-#include <QStringList>
+#include <functional>
 
 // What an activity message becomes, apart from any list: the message is stamped with the date
-// and time and logged, and the lines its list is to show come back, in order, each stamped
-// afresh. When the log had lost lines and can write again, a "Log Err: N lines not written."
-// notice is logged and comes first; when this message starts a run of log failures, a
+// and time and logged, and the lines its list is to show are handed to `show`, in order, each
+// stamped afresh. When the log had lost lines and can write again, a "Log Err: N lines not
+// written." notice is logged and comes first; when this message starts a run of log failures, a
 // "Log Err: " line with the reason follows it.
-QStringList RecordActivity(const QString& text);
+void RecordActivity(const QString& text, const std::function<void(const QString&)>& show);
 
 // The stamped "Log Err: " + the failure, which the log itself cannot hold.
 QString LogFailureLine(const QString& failure);

@@ -20,20 +20,34 @@ QChar* PutHexByte(QChar* out, unsigned char byte)
 
 QString BytesToHex(const QByteArray& bytes)
 {
-    QString out(bytes.size() * 2, Qt::Uninitialized);
-    QChar* dest = out.data();
-    for (char byte : bytes)
-        dest = PutHexByte(dest, static_cast<unsigned char>(byte));
+    QString out;
+    AppendBytesAsHex(out, bytes);
     return out;
 }
 
 QString BytesToText(const QByteArray& bytes)
 {
-    QString out(bytes.size(), Qt::Uninitialized);
-    QChar* dest = out.data();
+    QString out;
+    AppendBytesAsText(out, bytes);
+    return out;
+}
+
+void AppendBytesAsHex(QString& out, const QByteArray& bytes)
+{
+    const qsizetype start = out.size();
+    out.resize(start + bytes.size() * 2);
+    QChar* dest = out.data() + start;
+    for (char byte : bytes)
+        dest = PutHexByte(dest, static_cast<unsigned char>(byte));
+}
+
+void AppendBytesAsText(QString& out, const QByteArray& bytes)
+{
+    const qsizetype start = out.size();
+    out.resize(start + bytes.size());
+    QChar* dest = out.data() + start;
     for (char byte : bytes)
         *dest++ = AnsiCharOfByte(static_cast<unsigned char>(byte));
-    return out;
 }
 
 QString TextToHex(const QString& text)

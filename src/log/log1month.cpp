@@ -54,9 +54,32 @@ QString FirstLine(QByteArray head)
     return decoder.decode(head);
 }
 
+// The stamped line in the code page, ended by CR LF, built straight into `out` when the stamp
+// and the text are plain ASCII with nothing to escape, as nearly every line is; false otherwise.
+bool PlainAsciiLine(QStringView stamp, const QString& text, QByteArray& out)
+{
+    out.resize(stamp.size() + text.size() + 2);
+    char* dest = out.data();
+    for (QStringView part : {stamp, QStringView(text)}) {
+        for (QChar c : part) {
+            const char16_t code = c.unicode();
+            if ((code < 0x20 && code != u'\t') || code >= 0x7F)
+                return false;
+            *dest++ = char(code);
+        }
+    }
+    dest[0] = '\r';
+    dest[1] = '\n';
+    return true;
+}
+
 // Why the stamped line could not be appended to the file; empty when it was.
 QString AppendStamped(const QString& file, const QString& text)
 {
+    // Kept for the run, so a line costs no allocation of its own.
+    static QByteArray line;
+    if (PlainAsciiLine(NowStamp(), text, line))
+        return TextFileAppendEncoded(file, line);
     return TextFileAppendLine(file, StampedLine(EscapeControls(text)));
 }
 

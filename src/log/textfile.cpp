@@ -134,7 +134,11 @@ qint64 ReadHead(int fd, QByteArray& head)
 
 QString TextFileAppendLine(const QString& file, const QString& line)
 {
-    const QByteArray bytes = TextToAnsiLine(line);
+    return TextFileAppendEncoded(file, TextToAnsiLine(line));
+}
+
+QString TextFileAppendEncoded(const QString& file, const QByteArray& bytes)
+{
     // Straight to the system: one open, one write of the whole line, one close. (A file object
     // costs as much again as these three calls.)
     const QByteArray& path = SystemPath(file);

@@ -15,6 +15,9 @@
 // not: the system's words, or "Not a regular file".
 QString TextFileAppendLine(const QString& file, const QString& line);
 
+// The same for a line already in the code page and ended by CR LF.
+QString TextFileAppendEncoded(const QString& file, const QByteArray& line);
+
 // Reads up to `headBytes` from the start of the file and empties it, through the same open file,
 // when `shouldEmpty` says so for what was read. A missing, empty or unreadable file, or anything
 // but a regular file, is left alone. Failures are not reported.

@@ -94,20 +94,42 @@ QString FixedTimeText(const QDateTime& moment)
     return QString(reinterpret_cast<const QChar*>(text), kTimeLength);
 }
 
+QStringView NowStamp()
+{
+    // Every line shown and logged carries this stamp, and within a second it does not change:
+    // it is formatted again only when the clock's date or time does.
+    static QDate stampedDate;
+    static QTime stampedTime;
+    static bool stampedValid = false;
+    static char16_t stamp[kDateLength + 1 + kTimeLength + 1];
+    static QString general; // a moment the digits cannot show
+    const QDateTime now = Now();
+    const QDate date = now.date();
+    const QTime time = now.time();
+    if (stampedValid && date == stampedDate && time == stampedTime)
+        return general.isNull() ? QStringView(stamp, std::size(stamp)) : QStringView(general);
+    stampedDate = date;
+    stampedTime = time;
+    stampedValid = true;
+    const std::optional<YearMonthDay> plain = PlainDate(now);
+    if (!plain) {
+        general = FixedDateText(now) + QLatin1Char(' ') + FixedTimeText(now) + QLatin1Char(' ');
+        return general;
+    }
+    general = QString();
+    PutDate(stamp, *plain);
+    stamp[kDateLength] = u' ';
+    PutTime(stamp + kDateLength + 1, time);
+    stamp[kDateLength + 1 + kTimeLength] = u' ';
+    return QStringView(stamp, std::size(stamp));
+}
+
 QString StampedLine(const QString& text)
 {
-    const QDateTime now = Now();
-    const std::optional<YearMonthDay> date = PlainDate(now);
-    if (!date)
-        return FixedDateText(now) + QLatin1Char(' ') + FixedTimeText(now) + QLatin1Char(' ') + text;
-    char16_t stamp[kDateLength + 1 + kTimeLength + 1];
-    PutDate(stamp, *date);
-    stamp[kDateLength] = u' ';
-    PutTime(stamp + kDateLength + 1, now.time());
-    stamp[kDateLength + 1 + kTimeLength] = u' ';
+    const QStringView stamp = NowStamp();
     QString line;
-    line.reserve(std::size(stamp) + text.size());
-    line.append(reinterpret_cast<const QChar*>(stamp), std::size(stamp));
+    line.reserve(stamp.size() + text.size());
+    line.append(stamp);
     line.append(text);
     return line;
 }

@@ -11,6 +11,9 @@ QString FixedTimeText(const QDateTime& moment); // "HH:mm:ss"
 // The current moment as date, space, time, space, then the text unchanged.
 QString StampedLine(const QString& text);
 
+// That stamp alone ("MM-dd-yyyy HH:mm:ss "), valid until the next call.
+QStringView NowStamp();
+
 // Today's date as eight digits (yyyyMMdd), or empty when it cannot be made out.
 QString TodayYmd();
 
