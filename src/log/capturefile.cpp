@@ -19,6 +19,7 @@ constexpr int kFileHeaderBytes = 24;
 constexpr int kRecordHeaderBytes = 16;
 constexpr quint32 kMicroMagic = 0xa1b2c3d4;
 constexpr quint32 kNanoMagic = 0xa1b23c4d;
+constexpr size_t kBufferBytes = kRecordHeaderBytes + kSnapLength + 1;
 
 QString SystemWords(int error)
 {
@@ -45,10 +46,11 @@ QDate FirstPacketDate(int fd)
     return QDateTime::fromSecsSinceEpoch(stamp).date();
 }
 
-// Packets are written unbuffered so that a failed one can be cut off again.
-bool Unbuffered(FILE* file)
+// A packet's record header and bytes go to the system in one write, made by the flush after
+// each packet.
+bool Buffered(FILE* file, char* buffer)
 {
-    return std::setvbuf(file, nullptr, _IONBF, 0) == 0;
+    return std::setvbuf(file, buffer, _IOFBF, kBufferBytes) == 0;
 }
 
 } // namespace
@@ -56,7 +58,7 @@ bool Unbuffered(FILE* file)
 CaptureFile::CaptureFile(const QString& folder, const QDate& today)
     : folder_(folder),
       path_(QDir(folder).filePath(today.toString(QStringLiteral("dd")) + QStringLiteral(".pcap"))),
-      today_(today)
+      today_(today), buffer_(new char[kBufferBytes])
 {
     QDir().mkpath(folder);
 }
@@ -102,7 +104,7 @@ QString CaptureFile::Open()
         status.st_size = 0;
     if (status.st_size == 0) {
         FILE* file = ::fdopen(fd, "w");
-        if (!file || !Unbuffered(file)) {
+        if (!file || !Buffered(file, buffer_.get())) {
             file ? std::fclose(file) : ::close(fd);
             return SystemWords(errno);
         }
@@ -115,10 +117,19 @@ QString CaptureFile::Open()
         const QByteArray opened = "/proc/self/fd/" + QByteArray::number(fd);
         dumper_ = pcap_dump_open_append(pcap_, opened.constData());
         ::close(fd);
-        if (dumper_ && !Unbuffered(pcap_dump_file(dumper_)))
+        if (dumper_ && !Buffered(pcap_dump_file(dumper_), buffer_.get()))
             Close();
     }
-    return dumper_ ? QString() : QString::fromLocal8Bit(pcap_geterr(pcap_));
+    if (!dumper_)
+        return QString::fromLocal8Bit(pcap_geterr(pcap_));
+    // The end is asked once; after that each packet written moves it on by its own size.
+    end_ = pcap_dump_flush(dumper_) == 0 ? std::ftell(pcap_dump_file(dumper_)) : -1;
+    if (end_ < 0) {
+        const QString failure = SystemWords(errno ? errno : EIO);
+        Close();
+        return failure;
+    }
+    return QString();
 }
 
 QString CaptureFile::Write(const QByteArray& packet, const timespec& when)
@@ -129,7 +140,6 @@ QString CaptureFile::Write(const QByteArray& packet, const timespec& when)
             return failure;
     }
     FILE* file = pcap_dump_file(dumper_);
-    const long end = std::ftell(file);
     pcap_pkthdr header{};
     header.ts.tv_sec = when.tv_sec;
     header.ts.tv_usec = when.tv_nsec; // a nanosecond capture keeps nanoseconds here
@@ -137,11 +147,14 @@ QString CaptureFile::Write(const QByteArray& packet, const timespec& when)
     errno = 0;
     pcap_dump(reinterpret_cast<u_char*>(dumper_), &header,
               reinterpret_cast<const u_char*>(packet.constData()));
-    if (pcap_dump_flush(dumper_) == 0 && !std::ferror(file))
+    if (pcap_dump_flush(dumper_) == 0 && !std::ferror(file)) {
+        end_ += kRecordHeaderBytes + packet.size();
         return QString();
+    }
     const QString failure = SystemWords(errno ? errno : EIO);
-    // What went in of the packet is cut off, so the file stays readable.
-    if (end < 0 || ::ftruncate(::fileno(file), end) != 0 || std::fseek(file, end, SEEK_SET) != 0)
+    // What went in of the packet is cut off, so the file stays readable. (What did not go in
+    // the C library has already dropped from the buffer: a failed write is not tried again.)
+    if (::ftruncate(::fileno(file), end_) != 0 || std::fseek(file, end_, SEEK_SET) != 0)
         Close();
     else
         std::clearerr(file);

@@ -4,6 +4,7 @@
 #include <QDate>
 #include <QString>
 #include <ctime>
+#include <memory>
 
 struct pcap;
 struct pcap_dumper;
@@ -37,6 +38,8 @@ private:
     QDate today_;
     pcap* pcap_ = nullptr;
     pcap_dumper* dumper_ = nullptr;
+    std::unique_ptr<char[]> buffer_; // the file's, holding one whole packet
+    long end_ = -1; // where the next packet goes
 };
 
 // The system's clock to the nanosecond.

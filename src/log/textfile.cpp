@@ -59,14 +59,27 @@ LastLineEnd& LastEnd()
     return last;
 }
 
-// A line torn off by a killed run, a power cut or another program is left as it is, and the next
-// line starts on a line of its own.
-bool FollowsTornLine(int fd, const QByteArray& path, qint64 size)
+bool EndsWhereLastLineDid(const QByteArray& path, qint64 size)
 {
     const LastLineEnd& last = LastEnd();
-    if (size == 0 || (size == last.size && path == last.path))
-        return false;
-    return !EndsInLineEnd(fd, size);
+    return size > 0 && size == last.size && path == last.path;
+}
+
+// Where the next line goes, or -1 for anything but a regular file. Nearly always the file is as
+// this program's last line left it, which one seek to its end tells: a FIFO cannot seek, and a
+// device seeks to 0 or to its own size, never to exactly where a line ended. Only a file someone
+// else has been at is asked its type, and has its tail read: a line torn off by a killed run, a
+// power cut or another program is left as it is, and the next line starts on a line of its own.
+qint64 LineStart(int fd, const QByteArray& path, bool& afterTornLine)
+{
+    qint64 size = qint64(::lseek(fd, 0, SEEK_END));
+    afterTornLine = false;
+    if (EndsWhereLastLineDid(path, size))
+        return size;
+    if (!RegularFileSize(fd, size))
+        return -1;
+    afterTornLine = !EndsInLineEnd(fd, size);
+    return size;
 }
 
 // What a failed write left of the line: `written` bytes from `start` (-1 until a write stopped
@@ -105,11 +118,11 @@ bool WriteAll(int fd, const QByteArray& bytes, PartWritten& part)
 // is worth more than the tidiness of ours.
 QString AppendWhole(int fd, const QByteArray& path, const QByteArray& line)
 {
-    qint64 sizeBefore = 0;
-    if (!RegularFileSize(fd, sizeBefore))
+    bool afterTornLine = false;
+    const qint64 sizeBefore = LineStart(fd, path, afterTornLine);
+    if (sizeBefore < 0)
         return NotRegularFile();
-    const QByteArray bytes =
-        FollowsTornLine(fd, path, sizeBefore) ? QByteArrayLiteral("\r\n") + line : line;
+    const QByteArray bytes = afterTornLine ? QByteArrayLiteral("\r\n") + line : line;
     PartWritten part;
     if (WriteAll(fd, bytes, part)) {
         LastEnd() = {path, sizeBefore + bytes.size()};

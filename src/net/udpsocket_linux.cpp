@@ -129,6 +129,17 @@ socklen_t ToSockaddr(const QHostAddress& to, quint16 port, int family, sockaddr_
     return sizeof *in6;
 }
 
+quint16 BoundPort(int fd)
+{
+    sockaddr_storage local{};
+    socklen_t size = sizeof local;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) != 0)
+        return 0;
+    if (local.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<sockaddr_in6*>(&local)->sin6_port);
+    return ntohs(reinterpret_cast<sockaddr_in*>(&local)->sin_port);
+}
+
 } // namespace
 
 struct UdpSocket::Native {
@@ -141,6 +152,7 @@ struct UdpSocket::Native {
     std::array<mmsghdr, kBatch> headers{};
     sockaddr_storage lastSender{};
     bool hasSender = false;
+    quint16 localPort = 0; // bound once, so asked of the system once
     mutable quint32 drops = 0;
 };
 
@@ -148,6 +160,7 @@ UdpSocket::UdpSocket(quint16 port) : native_(std::make_unique<Native>())
 {
     native_->fd = OpenBound(port, &native_->family);
     AskLargeReceiveBuffer(native_->fd);
+    native_->localPort = BoundPort(native_->fd);
     for (int i = 0; i < kBatch; ++i) {
         native_->pieces[i] = {native_->buffer.get() + i * kLargestDatagram, kLargestDatagram};
         msghdr& header = native_->headers[i].msg_hdr;
@@ -169,13 +182,7 @@ int UdpSocket::Descriptor() const
 
 quint16 UdpSocket::LocalPort() const
 {
-    sockaddr_storage local{};
-    socklen_t size = sizeof local;
-    if (::getsockname(native_->fd, reinterpret_cast<sockaddr*>(&local), &size) != 0)
-        return 0;
-    if (local.ss_family == AF_INET6)
-        return ntohs(reinterpret_cast<sockaddr_in6*>(&local)->sin6_port);
-    return ntohs(reinterpret_cast<sockaddr_in*>(&local)->sin_port);
+    return native_->localPort;
 }
 
 void UdpSocket::SendTo(const QByteArray& data, const QHostAddress& to, quint16 port)
