@@ -39,7 +39,7 @@ private:
     pcap* pcap_ = nullptr;
     pcap_dumper* dumper_ = nullptr;
     std::unique_ptr<char[]> buffer_; // the file's, holding one whole packet
-    long end_ = -1; // where the next packet goes
+    long end_ = -1;                  // where the next packet goes
 };
 
 // The system's clock to the nanosecond.
