@@ -3,6 +3,20 @@
 #include "log/log1month.h"
 #include "log/zemfmt.h"
 
+namespace {
+
+// The list's line is stamped afresh after the log's, as the log may have taken a while; within
+// the same second it is the logged line itself, shared rather than built again.
+QString StampedAfresh(const QString& stamped, const QString& text)
+{
+    const QStringView stamp = NowStamp();
+    if (stamped.size() == stamp.size() + text.size() && stamped.startsWith(stamp))
+        return stamped;
+    return StampedLine(text);
+}
+
+} // namespace
+
 void RecordActivity(const QString& text, const std::function<void(const QString&)>& show)
 {
     // The log works again: what it lost is told first, in the log and in the list.
@@ -11,9 +25,9 @@ void RecordActivity(const QString& text, const std::function<void(const QString&
         if (LogWriteNotice(notice))
             show(notice);
     }
-    // The list's line is stamped afresh after the log's, as the log may have taken a while.
-    const LogWriteResult logged = LogWrite(StampedLine(text));
-    show(StampedLine(text));
+    const QString stamped = StampedLine(text);
+    const LogWriteResult logged = LogWrite(stamped);
+    show(StampedAfresh(stamped, text));
     if (!logged.failure.isEmpty())
         show(LogFailureLine(logged.failure));
 }
