@@ -49,6 +49,8 @@ private:
     RowDelegate* delegate_;
     QBasicTimer catchUp_;
     QElapsedTimer sinceCatchUp_;
+    int linesSinceCatchUp_ = 0;
+    int lastFrameLines_ = 0;
     int pendingRow_ = -1;
     bool rowPending_ = false;
 };

@@ -5,6 +5,7 @@
 #include "support/logsandbox.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFontMetricsF>
 #include <QPainter>
@@ -89,6 +90,7 @@ private slots:
     void messageStampedOnceShownTwiceLogged();
     void newestLineSelectedInBoundedList_data();
     void newestLineSelectedInBoundedList();
+    void floodIsShownAtHalfTheFrameRate();
     void rowDrawsEscapedLine_data();
     void rowDrawsEscapedLine();
     void logFailureToldOnceThenCounted_data();
@@ -207,6 +209,28 @@ void TestActivityList::newestLineSelectedInBoundedList()
     QTRY_VERIFY(list.model()->rowCount() == linesAfter && view.viewSelects(newest) && inView());
     QCOMPARE(inserted.count(), insertions);
     QCOMPARE(reset.count(), resets);
+}
+
+// Each frame hears of new rows or of a reset: under a flood about 15 a second, where 30 would
+// spend a tenth of the program's time repainting lines no one can read as they pass.
+void TestActivityList::floodIsShownAtHalfTheFrameRate()
+{
+    ListWindow view;
+    QVERIFY(QTest::qWaitForWindowExposed(&view.window));
+    QSignalSpy inserted(view.list->model(), &QAbstractItemModel::rowsInserted);
+    QSignalSpy reset(view.list->model(), &QAbstractItemModel::modelReset);
+    QElapsedTimer flood;
+    flood.start();
+    while (flood.elapsed() < 1000) {
+        for (int line = 0; line < 200; ++line) {
+            if (view.list->count() > kActivityListBound)
+                view.list->clear();
+            view.list->addLine("x");
+        }
+        QTest::qWait(5);
+    }
+    const qsizetype frames = inserted.count() + reset.count();
+    QVERIFY2(frames >= 5 && frames <= 20, qPrintable(QString::number(frames)));
 }
 
 void TestActivityList::rowDrawsEscapedLine_data()
