@@ -2,6 +2,7 @@
 
 #include <QRandomGenerator>
 #include <QtEndian>
+#include <cstring>
 
 namespace {
 
@@ -21,36 +22,44 @@ bool IsIPv4(const QHostAddress& address)
     return isV4;
 }
 
-QByteArray IPv4Bytes(const QHostAddress& address)
-{
-    QByteArray bytes(4, '\0');
-    qToBigEndian(address.toIPv4Address(), bytes.data());
-    return bytes;
-}
+// An address as it goes into a header: 4 bytes, or 16 (an IPv4 address as IPv6 is the mapped
+// form, as a dual-stack socket sees it).
+struct WireAddress {
+    uchar bytes[16] = {};
+    int size = 0;
+};
 
-// An IPv4 address as IPv6 is the mapped form, as a dual-stack socket sees it.
-QByteArray IPv6Bytes(const QHostAddress& address)
+WireAddress WireBytes(const QHostAddress& address, bool inIPv4)
 {
-    if (IsIPv4(address))
-        return QByteArray(10, '\0') + QByteArray(2, char(0xFF)) + IPv4Bytes(address);
+    WireAddress wire;
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    if (inIPv4 || isV4) {
+        wire.size = inIPv4 ? 4 : 16;
+        uchar* at = wire.bytes + wire.size - 4;
+        qToBigEndian(v4, at);
+        if (!inIPv4)
+            at[-1] = at[-2] = 0xFF;
+        return wire;
+    }
     const Q_IPV6ADDR raw = address.toIPv6Address();
-    return QByteArray(reinterpret_cast<const char*>(raw.c), 16);
+    std::memcpy(wire.bytes, raw.c, sizeof raw.c);
+    wire.size = 16;
+    return wire;
 }
 
-void Put16(QByteArray& bytes, int at, quint16 value)
+void Put16(uchar* at, quint16 value)
 {
-    qToBigEndian(value, bytes.data() + at);
+    qToBigEndian(value, at);
 }
 
-void Put32(QByteArray& bytes, int at, quint32 value)
+void Put32(uchar* at, quint32 value)
 {
-    qToBigEndian(value, bytes.data() + at);
+    qToBigEndian(value, at);
 }
 
-quint32 SumOf(const QByteArray& bytes, quint32 sum = 0)
+quint32 SumOf(const uchar* data, qsizetype size, quint32 sum = 0)
 {
-    const auto* data = reinterpret_cast<const uchar*>(bytes.constData());
-    const qsizetype size = bytes.size();
     for (qsizetype i = 0; i + 1 < size; i += 2)
         sum += quint32(data[i]) << 8 | data[i + 1];
     if (size % 2)
@@ -65,66 +74,93 @@ quint16 Folded(quint32 sum)
     return quint16(~sum);
 }
 
-// Wraps a transport segment (checksum field at `checksumAt`, still zero) into an IP packet.
-QByteArray IpPacket(const PacketEnds& ends, quint8 protocol, QByteArray segment, int checksumAt)
+// The transport checksum covers the pseudo header: both addresses, the protocol, the length.
+quint16 TransportChecksum(const WireAddress& source, const WireAddress& destination,
+                          quint8 protocol, const uchar* segment, qsizetype size)
+{
+    quint32 sum = SumOf(source.bytes, source.size) + SumOf(destination.bytes, destination.size);
+    sum += quint32(size) >> 16;
+    sum += quint32(size) & 0xFFFF;
+    sum += protocol;
+    const quint16 checksum = Folded(SumOf(segment, size, sum));
+    return protocol == kUdp && checksum == 0 ? 0xFFFF : checksum; // zero: "no checksum"
+}
+
+void PutIPv4Header(uchar* header, quint8 protocol, qsizetype segmentSize, const WireAddress& source,
+                   const WireAddress& destination)
+{
+    static quint16 identification = 0;
+    header[0] = 0x45;
+    Put16(header + 2, quint16(kIPv4HeaderBytes + segmentSize));
+    Put16(header + 4, ++identification);
+    Put16(header + 6, 0x4000); // don't fragment
+    header[8] = kTimeToLive;
+    header[9] = protocol;
+    std::memcpy(header + 12, source.bytes, 4);
+    std::memcpy(header + 16, destination.bytes, 4);
+    Put16(header + 10, Folded(SumOf(header, kIPv4HeaderBytes)));
+}
+
+void PutIPv6Header(uchar* header, quint8 protocol, qsizetype segmentSize, const WireAddress& source,
+                   const WireAddress& destination)
+{
+    header[0] = 0x60;
+    Put16(header + 4, quint16(segmentSize));
+    header[6] = protocol;
+    header[7] = kTimeToLive;
+    std::memcpy(header + 8, source.bytes, 16);
+    std::memcpy(header + 24, destination.bytes, 16);
+}
+
+// The IP packet around a transport header (its checksum field at `checksumAt`, still zero) and
+// the payload, built in one piece: every datagram captured passes here.
+QByteArray IpPacket(const PacketEnds& ends, quint8 protocol, const uchar* transport,
+                    int transportSize, const QByteArray& payload, int checksumAt)
 {
     const bool v4 = IsIPv4(ends.source) && IsIPv4(ends.destination);
-    const QByteArray source = v4 ? IPv4Bytes(ends.source) : IPv6Bytes(ends.source);
-    const QByteArray destination = v4 ? IPv4Bytes(ends.destination) : IPv6Bytes(ends.destination);
-    QByteArray pseudo = source + destination + QByteArray(8, '\0');
-    Put32(pseudo, int(pseudo.size()) - 8, quint32(segment.size()));
-    pseudo[pseudo.size() - 1] = char(protocol);
-    quint16 checksum = Folded(SumOf(segment, SumOf(pseudo)));
-    if (protocol == kUdp && checksum == 0)
-        checksum = 0xFFFF; // zero would mean "no checksum"
-    Put16(segment, checksumAt, checksum);
-
-    QByteArray header(v4 ? kIPv4HeaderBytes : kIPv6HeaderBytes, '\0');
-    if (v4) {
-        static quint16 identification = 0;
-        header[0] = char(0x45);
-        Put16(header, 2, quint16(kIPv4HeaderBytes + segment.size()));
-        Put16(header, 4, ++identification);
-        Put16(header, 6, 0x4000); // don't fragment
-        header[8] = char(kTimeToLive);
-        header[9] = char(protocol);
-        header.replace(12, 4, source);
-        header.replace(16, 4, destination);
-        Put16(header, 10, Folded(SumOf(header)));
-    } else {
-        header[0] = char(0x60);
-        Put16(header, 4, quint16(segment.size()));
-        header[6] = char(protocol);
-        header[7] = char(kTimeToLive);
-        header.replace(8, 16, source);
-        header.replace(24, 16, destination);
-    }
-    return header + segment;
+    const WireAddress source = WireBytes(ends.source, v4);
+    const WireAddress destination = WireBytes(ends.destination, v4);
+    const int headerSize = v4 ? kIPv4HeaderBytes : kIPv6HeaderBytes;
+    const qsizetype segmentSize = transportSize + payload.size();
+    QByteArray packet(headerSize + segmentSize, Qt::Uninitialized);
+    auto* header = reinterpret_cast<uchar*>(packet.data());
+    uchar* segment = header + headerSize;
+    std::memset(header, 0, size_t(headerSize));
+    std::memcpy(segment, transport, size_t(transportSize));
+    if (!payload.isEmpty())
+        std::memcpy(segment + transportSize, payload.constData(), size_t(payload.size()));
+    Put16(segment + checksumAt,
+          TransportChecksum(source, destination, protocol, segment, segmentSize));
+    if (v4)
+        PutIPv4Header(header, protocol, segmentSize, source, destination);
+    else
+        PutIPv6Header(header, protocol, segmentSize, source, destination);
+    return packet;
 }
 
 } // namespace
 
 QByteArray UdpPacket(const PacketEnds& ends, const QByteArray& payload)
 {
-    QByteArray segment(kUdpHeaderBytes, '\0');
-    Put16(segment, 0, ends.sourcePort);
-    Put16(segment, 2, ends.destinationPort);
-    Put16(segment, 4, quint16(kUdpHeaderBytes + payload.size()));
-    return IpPacket(ends, kUdp, segment + payload, 6);
+    uchar header[kUdpHeaderBytes] = {};
+    Put16(header, ends.sourcePort);
+    Put16(header + 2, ends.destinationPort);
+    Put16(header + 4, quint16(kUdpHeaderBytes + payload.size()));
+    return IpPacket(ends, kUdp, header, kUdpHeaderBytes, payload, 6);
 }
 
 QByteArray TcpPacket(const PacketEnds& ends, quint32 sequence, quint32 acknowledgement,
                      quint8 flags, const QByteArray& payload)
 {
-    QByteArray segment(kTcpHeaderBytes, '\0');
-    Put16(segment, 0, ends.sourcePort);
-    Put16(segment, 2, ends.destinationPort);
-    Put32(segment, 4, sequence);
-    Put32(segment, 8, (flags & TcpFlag::Ack) ? acknowledgement : 0);
-    segment[12] = char((kTcpHeaderBytes / 4) << 4);
-    segment[13] = char(flags);
-    Put16(segment, 14, kWindow);
-    return IpPacket(ends, kTcp, segment + payload, 16);
+    uchar header[kTcpHeaderBytes] = {};
+    Put16(header, ends.sourcePort);
+    Put16(header + 2, ends.destinationPort);
+    Put32(header + 4, sequence);
+    Put32(header + 8, (flags & TcpFlag::Ack) ? acknowledgement : 0);
+    header[12] = uchar((kTcpHeaderBytes / 4) << 4);
+    header[13] = flags;
+    Put16(header + 14, kWindow);
+    return IpPacket(ends, kTcp, header, kTcpHeaderBytes, payload, 16);
 }
 
 TcpFlow::TcpFlow(const PacketEnds& localToRemote, bool outgoing)
