@@ -16,10 +16,10 @@ constexpr int kExtentSpaces = 192;
 // A shown list catches up at most this often, about 30 times a second: still continuous to the
 // eye. A line after a pause shows at once.
 constexpr qint64 kFrameMs = 33;
-// A frame that brought more lines than a list shows at once belongs to a flood, whose lines no
-// one reads as they pass; the next frame then comes after twice the wait. A repaint with the
-// scroll bars costs a few milliseconds, which under a flood of 100,000 lines a second is about
-// a tenth of the program's time at 30 frames a second.
+// A frame that brought more than a hundred lines, far more than a list shows at once, belongs to
+// a flood, whose lines no one reads as they pass; the next frame then comes after twice the wait. A
+// repaint with the scroll bars costs a few milliseconds, which under a flood of 100,000 lines a
+// second is about a tenth of the program's time at 30 frames a second.
 constexpr int kFloodFrameLines = 100;
 constexpr qint64 kFloodFrameMs = 2 * kFrameMs;
 

@@ -6,13 +6,14 @@
 namespace {
 
 // The list's line is stamped afresh after the log's, as the log may have taken a while; within
-// the same second it is the logged line itself, shared rather than built again.
+// the same second it is the logged line itself, shared rather than built again. The clock is
+// read once either way.
 QString StampedAfresh(const QString& stamped, const QString& text)
 {
     const QStringView stamp = NowStamp();
     if (stamped.size() == stamp.size() + text.size() && stamped.startsWith(stamp))
         return stamped;
-    return StampedLine(text);
+    return stamp.toString() + text;
 }
 
 } // namespace
