@@ -11,7 +11,8 @@ namespace {
 QString StampedAfresh(const QString& stamped, const QString& text)
 {
     const QStringView stamp = NowStamp();
-    if (stamped.size() == stamp.size() + text.size() && stamped.startsWith(stamp))
+    if (stamped.size() == stamp.size() + text.size() &&
+        QStringView(stamped).first(stamp.size()) == stamp)
         return stamped;
     return stamp.toString() + text;
 }

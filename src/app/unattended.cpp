@@ -19,6 +19,9 @@ constexpr qsizetype kStampLength = 20;
 bool IsErrorLine(const QString& line)
 {
     const QStringView message = QStringView(line).mid(kStampLength);
+    // Nearly every line is an arrival: one character turns it away.
+    if (!message.startsWith(u'E') && !message.startsWith(u'L'))
+        return false;
     return message.startsWith(u"Err:") || message.startsWith(u"Error Event Occured.") ||
            message.startsWith(u"Log Err:");
 }
@@ -47,7 +50,8 @@ template <typename Control> Control* ControlOf(frmUDP& window, const char* name)
 // Opened once (its button is disabled from then on) and closed now: nothing opens it again.
 bool ReceiverClosedForGood(frmUDP& window)
 {
-    return !ControlOf<QPushButton>(window, "cmdRcvOpen")->isEnabled() && window.Winsock2().State() == Winsock::sckClosed;
+    return !ControlOf<QPushButton>(window, "cmdRcvOpen")->isEnabled() &&
+           window.Winsock2().State() == Winsock::sckClosed;
 }
 
 void EndIfClosedForGood(frmUDP& window)
@@ -76,13 +80,12 @@ void FailLoudlyWhenUnattended(frmUDP& window)
         if (IsErrorLine(line))
             EchoOnStandardError(line);
     });
-    QObject::connect(list2, &ActivityList::lineAdded, &window,
-                     [&window](const QString& line) {
-                         if (!IsErrorLine(line))
-                             return;
-                         EchoOnStandardError(line);
-                         // Once the handler that added the line has finished: an error event
-                         // closes the socket only after its line is shown.
-                         QTimer::singleShot(0, &window, [&window] { EndIfClosedForGood(window); });
-                     });
+    QObject::connect(list2, &ActivityList::lineAdded, &window, [&window](const QString& line) {
+        if (!IsErrorLine(line))
+            return;
+        EchoOnStandardError(line);
+        // Once the handler that added the line has finished: an error event
+        // closes the socket only after its line is shown.
+        QTimer::singleShot(0, &window, [&window] { EndIfClosedForGood(window); });
+    });
 }

@@ -54,22 +54,36 @@ QString FirstLine(QByteArray head)
     return decoder.decode(head);
 }
 
+// Whether a text has a character the log writes in another form: control characters other than
+// tab, and anything beyond ASCII. Tested without a branch, so it runs many characters to a step.
+bool NeedsEscapingOrCodePage(QStringView text)
+{
+    const char16_t* code = text.utf16();
+    unsigned found = 0;
+    for (qsizetype i = 0; i < text.size(); ++i)
+        found |=
+            (unsigned(code[i] < 0x20) & unsigned(code[i] != u'\t')) | unsigned(code[i] >= 0x7F);
+    return found != 0;
+}
+
+char* PutAscii(char* out, QStringView text)
+{
+    const char16_t* code = text.utf16();
+    for (qsizetype i = 0; i < text.size(); ++i)
+        out[i] = char(code[i]);
+    return out + text.size();
+}
+
 // The stamped line in the code page, ended by CR LF, built straight into `out` when the stamp
 // and the text are plain ASCII with nothing to escape, as nearly every line is; false otherwise.
 bool PlainAsciiLine(QStringView stamp, const QString& text, QByteArray& out)
 {
+    if (NeedsEscapingOrCodePage(stamp) || NeedsEscapingOrCodePage(text))
+        return false;
     out.resize(stamp.size() + text.size() + 2);
-    char* dest = out.data();
-    for (QStringView part : {stamp, QStringView(text)}) {
-        for (QChar c : part) {
-            const char16_t code = c.unicode();
-            if ((code < 0x20 && code != u'\t') || code >= 0x7F)
-                return false;
-            *dest++ = char(code);
-        }
-    }
-    dest[0] = '\r';
-    dest[1] = '\n';
+    char* end = PutAscii(PutAscii(out.data(), stamp), text);
+    end[0] = '\r';
+    end[1] = '\n';
     return true;
 }
 

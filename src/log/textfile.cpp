@@ -20,7 +20,10 @@ const QByteArray& SystemPath(const QString& file)
 {
     static QString lastFile;
     static QByteArray lastPath;
-    if (file != lastFile || lastPath.isEmpty()) {
+    // The file's name is nearly always the very text of the last call, which needs no comparing.
+    const bool sameText =
+        file.constData() == lastFile.constData() && file.size() == lastFile.size();
+    if (lastPath.isEmpty() || (!sameText && file != lastFile)) {
         lastPath = QFile::encodeName(file);
         lastFile = file;
     }
@@ -62,7 +65,9 @@ LastLineEnd& LastEnd()
 bool EndsWhereLastLineDid(const QByteArray& path, qint64 size)
 {
     const LastLineEnd& last = LastEnd();
-    return size > 0 && size == last.size && path == last.path;
+    const bool samePath =
+        path.constData() == last.path.constData() && path.size() == last.path.size();
+    return size > 0 && size == last.size && (samePath || path == last.path);
 }
 
 // Where the next line goes, or -1 for anything but a regular file. Nearly always the file is as
