@@ -104,12 +104,13 @@ void ActivityList::timerEvent(QTimerEvent* event)
 // With assistive tools listening, the view follows every line as it comes.
 void ActivityList::Follow()
 {
+    // A catch-up already due comes soon enough, even for tools that have just begun listening.
+    if (catchUp_.isActive())
+        return;
     if (QAccessible::isActive()) {
         CatchUp();
         return;
     }
-    if (catchUp_.isActive())
-        return;
     const qint64 frameMs = lastFrameLines_ > kFloodFrameLines ? kFloodFrameMs : kFrameMs;
     const qint64 wait = isVisible() ? qMax<qint64>(0, frameMs - sinceCatchUp_.elapsed()) : 0;
     catchUp_.start(int(wait), Qt::PreciseTimer, this);

@@ -32,6 +32,13 @@ QDateTime Now()
     return clock ? clock() : SystemNow();
 }
 
+std::optional<qint64> SystemSecond()
+{
+    if (ClockOverride())
+        return std::nullopt;
+    return QDateTime::currentSecsSinceEpoch();
+}
+
 void SetClock(std::function<QDateTime()> clock)
 {
     ClockOverride() = std::move(clock);

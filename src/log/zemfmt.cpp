@@ -102,8 +102,14 @@ QStringView NowStamp()
     static QTime stampedTime;
     static bool stampedValid = false;
     static char16_t stamp[kDateLength + 1 + kTimeLength + 1];
-    static QString general; // a moment the digits cannot show
+    static QString general;                     // a moment the digits cannot show
+    static std::optional<qint64> stampedSecond; // of the system clock, when it stamped last
+    // Within the system clock's second, not even local time need be worked out.
+    const std::optional<qint64> second = SystemSecond();
+    if (stampedValid && second && second == stampedSecond)
+        return general.isNull() ? QStringView(stamp, std::size(stamp)) : QStringView(general);
     const QDateTime now = Now();
+    stampedSecond = second ? std::optional<qint64>(now.toSecsSinceEpoch()) : std::nullopt;
     const QDate date = now.date();
     const QTime time = now.time();
     if (stampedValid && date == stampedDate && time == stampedTime)
