@@ -20,34 +20,30 @@ QChar* PutHexByte(QChar* out, unsigned char byte)
 
 QString BytesToHex(const QByteArray& bytes)
 {
-    QString out;
-    AppendBytesAsHex(out, bytes);
+    QString out(bytes.size() * 2, Qt::Uninitialized);
+    PutBytesAsHex(out.data(), bytes);
     return out;
 }
 
 QString BytesToText(const QByteArray& bytes)
 {
-    QString out;
-    AppendBytesAsText(out, bytes);
+    QString out(bytes.size(), Qt::Uninitialized);
+    PutBytesAsText(out.data(), bytes);
     return out;
 }
 
-void AppendBytesAsHex(QString& out, const QByteArray& bytes)
+QChar* PutBytesAsHex(QChar* out, const QByteArray& bytes)
 {
-    const qsizetype start = out.size();
-    out.resize(start + bytes.size() * 2);
-    QChar* dest = out.data() + start;
     for (char byte : bytes)
-        dest = PutHexByte(dest, static_cast<unsigned char>(byte));
+        out = PutHexByte(out, static_cast<unsigned char>(byte));
+    return out;
 }
 
-void AppendBytesAsText(QString& out, const QByteArray& bytes)
+QChar* PutBytesAsText(QChar* out, const QByteArray& bytes)
 {
-    const qsizetype start = out.size();
-    out.resize(start + bytes.size());
-    QChar* dest = out.data() + start;
     for (char byte : bytes)
-        *dest++ = AnsiCharOfByte(static_cast<unsigned char>(byte));
+        *out++ = AnsiCharOfByte(static_cast<unsigned char>(byte));
+    return out;
 }
 
 QString TextToHex(const QString& text)

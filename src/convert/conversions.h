@@ -9,9 +9,9 @@ QString BytesToHex(const QByteArray& bytes);
 // Received bytes as characters, each byte by itself in the code page.
 QString BytesToText(const QByteArray& bytes);
 
-// The same, appended to `out` (which may have room reserved for them).
-void AppendBytesAsHex(QString& out, const QByteArray& bytes);
-void AppendBytesAsText(QString& out, const QByteArray& bytes);
+// The same, written from `out` on (two characters a byte, and one); return where they end.
+QChar* PutBytesAsHex(QChar* out, const QByteArray& bytes);
+QChar* PutBytesAsText(QChar* out, const QByteArray& bytes);
 
 // Two hexadecimal digits per character: the code's low byte (a double-byte character keeps only
 // its trail byte).

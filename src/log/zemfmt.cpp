@@ -4,6 +4,7 @@
 #include "convert/numeric.h"
 #include "log/clock.h"
 
+#include <algorithm>
 #include <iterator>
 #include <limits>
 #include <optional>
@@ -133,10 +134,8 @@ QStringView NowStamp()
 QString StampedLine(const QString& text)
 {
     const QStringView stamp = NowStamp();
-    QString line;
-    line.reserve(stamp.size() + text.size());
-    line.append(stamp);
-    line.append(text);
+    QString line(stamp.size() + text.size(), Qt::Uninitialized);
+    std::copy(text.begin(), text.end(), std::copy(stamp.begin(), stamp.end(), line.begin()));
     return line;
 }
 

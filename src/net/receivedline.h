@@ -10,13 +10,11 @@
 inline QString ReceivedLine(const QByteArray& bytes, bool hexDisplay)
 {
     // Built in one piece: a flood brings a hundred thousand of these a second.
-    QString line;
-    line.reserve(4 + bytes.size() * (hexDisplay ? 2 : 1) + 1);
-    line.append(QLatin1String("RCV["));
-    if (hexDisplay)
-        AppendBytesAsHex(line, bytes);
-    else
-        AppendBytesAsText(line, bytes);
-    line.append(QLatin1Char(']'));
+    QString line(4 + bytes.size() * (hexDisplay ? 2 : 1) + 1, Qt::Uninitialized);
+    QChar* out = line.data();
+    for (char opening : {'R', 'C', 'V', '['})
+        *out++ = QLatin1Char(opening);
+    out = hexDisplay ? PutBytesAsHex(out, bytes) : PutBytesAsText(out, bytes);
+    *out = QLatin1Char(']');
     return line;
 }
