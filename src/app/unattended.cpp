@@ -19,11 +19,13 @@ constexpr qsizetype kStampLength = 20;
 bool IsErrorLine(const QString& line)
 {
     const QStringView message = QStringView(line).mid(kStampLength);
-    // Nearly every line is an arrival: one character turns it away.
-    if (!message.startsWith(u'E') && !message.startsWith(u'L'))
-        return false;
-    return message.startsWith(u"Err:") || message.startsWith(u"Error Event Occured.") ||
-           message.startsWith(u"Log Err:");
+    // Equality with each prefix: cheaper than an ordered comparison, and every arrival passes here.
+    static constexpr QStringView kErrorPrefixes[] = {u"Err:", u"Error Event Occured.", u"Log Err:"};
+    for (QStringView prefix : kErrorPrefixes) {
+        if (message.size() >= prefix.size() && message.first(prefix.size()) == prefix)
+            return true;
+    }
+    return false;
 }
 
 void EchoOnStandardError(const QString& line)

@@ -6,8 +6,7 @@ namespace {
 
 bool IsEscaped(QChar c)
 {
-    const char16_t code = c.unicode();
-    return (code < 0x20 && code != u'\t') || code == 0x7F;
+    return IsEscapedControl(c.unicode());
 }
 
 } // namespace

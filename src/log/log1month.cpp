@@ -61,8 +61,7 @@ bool NeedsEscapingOrCodePage(QStringView text)
     const char16_t* code = text.utf16();
     unsigned found = 0;
     for (qsizetype i = 0; i < text.size(); ++i)
-        found |=
-            (unsigned(code[i] < 0x20) & unsigned(code[i] != u'\t')) | unsigned(code[i] >= 0x7F);
+        found |= unsigned(IsEscapedControl(code[i])) | unsigned(code[i] > 0x7F);
     return found != 0;
 }
 
