@@ -2,6 +2,7 @@
 
 #include "convert/codepage.h"
 #include "log/fileends.h"
+#include "log/heldfolder.h"
 
 #include <QFile>
 #include <cerrno>
@@ -160,7 +161,7 @@ QString TextFileAppendEncoded(const QString& file, const QByteArray& bytes)
     // Straight to the system: one open, one write of the whole line, one close. (A file object
     // costs as much again as these three calls.)
     const QByteArray& path = SystemPath(file);
-    const int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | kNoLinkNoWait, 0666);
+    const int fd = OpenThroughHeldFolder(path, O_WRONLY | O_APPEND | O_CREAT | kNoLinkNoWait, 0666);
     if (fd < 0)
         return OpenFailure(path.constData(), errno);
     QString failure = AppendWhole(fd, path, bytes);

@@ -78,6 +78,8 @@ private slots:
     void shortWriteIsUndoneOnlyWhileItIsTheEnd_data();
     void shortWriteIsUndoneOnlyWhileItIsTheEnd();
     void lineTornOffByAnotherWriterIsSetApart();
+    void folderNoLongerAtItsPathIsLeft_data();
+    void folderNoLongerAtItsPathIsLeft();
 };
 
 void TestTextFile::appendsOrTellsWhyNot_data()
@@ -166,6 +168,44 @@ void TestTextFile::lineTornOffByAnotherWriterIsSetApart()
     QVERIFY(TextFileAppendLine(path, "third").isEmpty());
 
     QCOMPARE(ReadAll(path), QByteArray("first\r\ntorn\r\nsecond\r\nthird\r\n"));
+}
+
+void TestTextFile::folderNoLongerAtItsPathIsLeft_data()
+{
+    QTest::addColumn<bool>("moved"); // else removed
+    QTest::addColumn<bool>("remade");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("removed, made again") << false << true << QString();
+    QTest::newRow("moved, another made in its place") << true << true << QString();
+    QTest::newRow("moved, nothing in its place") << true << false << SystemReason(ENOENT);
+}
+
+void TestTextFile::folderNoLongerAtItsPathIsLeft()
+{
+    QFETCH(bool, moved);
+    QFETCH(bool, remade);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    QDir parent(dir.path());
+    QVERIFY(parent.mkdir("log"));
+    const QString path = dir.filePath("log/24.LOG");
+    QVERIFY(TextFileAppendLine(path, "first").isEmpty());
+    if (moved) {
+        QVERIFY(parent.rename("log", "moved"));
+    } else {
+        QVERIFY(QFile::remove(path));
+        QVERIFY(parent.rmdir("log"));
+    }
+    if (remade)
+        QVERIFY(parent.mkdir("log"));
+    if (moved)
+        QTest::qWait(30); // longer than a moved folder may go on being written to
+
+    QCOMPARE(TextFileAppendLine(path, "second"), reason);
+
+    QCOMPARE(ReadAll(path), remade ? QByteArray("second\r\n") : QByteArray("(unreadable)"));
+    if (moved)
+        QCOMPARE(ReadAll(dir.filePath("moved/24.LOG")), QByteArray("first\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestTextFile)

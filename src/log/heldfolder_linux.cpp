@@ -1,0 +1,102 @@
+// The held folder on Linux: an O_PATH descriptor, which needs no read permission on the folder,
+// and the coarse monotonic clock, which the vDSO reads without a system call.
+#include "log/heldfolder.h"
+
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Asking the path again costs a system call; this often it is nothing beside a line's own.
+constexpr qint64 kRecheckNs = 10'000'000;
+
+struct HeldFolder {
+    QByteArray path;
+    int fd = -1;
+    dev_t device = 0;
+    ino_t inode = 0;
+    qint64 checkedNs = 0;
+};
+
+HeldFolder& Held()
+{
+    static HeldFolder held;
+    return held;
+}
+
+qint64 CoarseNowNs()
+{
+    timespec now = {};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+void Release()
+{
+    if (Held().fd >= 0)
+        ::close(Held().fd);
+    Held() = HeldFolder();
+}
+
+bool Hold(QByteArrayView folderView)
+{
+    Release();
+    const QByteArray folder = folderView.toByteArray();
+    const int fd = ::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat status = {};
+    if (::fstat(fd, &status) != 0) {
+        ::close(fd);
+        return false;
+    }
+    Held() = {folder, fd, status.st_dev, status.st_ino, CoarseNowNs()};
+    return true;
+}
+
+// Whether the held folder is still the one its path leads to, asked at most every kRecheckNs.
+bool StillAtItsPath()
+{
+    HeldFolder& held = Held();
+    const qint64 now = CoarseNowNs();
+    if (now - held.checkedNs < kRecheckNs)
+        return true;
+    struct stat status = {};
+    if (::stat(held.path.constData(), &status) != 0 || status.st_dev != held.device ||
+        status.st_ino != held.inode)
+        return false;
+    held.checkedNs = now;
+    return true;
+}
+
+bool HeldFor(QByteArrayView folder)
+{
+    const HeldFolder& held = Held();
+    const bool same = held.path.size() == folder.size() &&
+                      std::memcmp(held.path.constData(), folder.data(), size_t(folder.size())) == 0;
+    if (held.fd >= 0 && same && StillAtItsPath())
+        return true;
+    return Hold(folder);
+}
+
+} // namespace
+
+int OpenThroughHeldFolder(const QByteArray& path, int flags, int mode)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    // A path without a folder, or naming a folder ("dir/"), is left to the system as it is.
+    if (slash < 0 || slash == path.size() - 1)
+        return ::open(path.constData(), flags, mode);
+    if (HeldFor(QByteArrayView(path.constData(), slash == 0 ? 1 : slash))) {
+        const int fd = ::openat(Held().fd, path.constData() + slash + 1, flags, mode);
+        if (fd >= 0)
+            return fd;
+        // The held folder may be gone while another stands at its path: the path decides, and
+        // tells why not.
+        Release();
+    }
+    return ::open(path.constData(), flags, mode);
+}
