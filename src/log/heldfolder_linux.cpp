@@ -86,7 +86,9 @@ bool HeldFor(QByteArrayView folder)
 
 int OpenThroughHeldFolder(const QByteArray& path, int flags, int mode)
 {
-    const qsizetype slash = path.lastIndexOf('/');
+    const auto* last =
+        static_cast<const char*>(::memrchr(path.constData(), '/', size_t(path.size())));
+    const qsizetype slash = last ? last - path.constData() : -1;
     // A path without a folder, or naming a folder ("dir/"), is left to the system as it is.
     if (slash < 0 || slash == path.size() - 1)
         return ::open(path.constData(), flags, mode);
