@@ -69,6 +69,7 @@ void UdpPort::Close()
     targetPort_ = 0;
     unsent_.clear();
     datagram_.clear();
+    untaken_ = false;
 }
 
 quint16 UdpPort::LocalPort() const
@@ -144,7 +145,9 @@ void UdpPort::SendTo(const QByteArray& data, const QHostAddress& to, quint16 por
 
 QByteArray UdpPort::Take()
 {
-    return std::exchange(datagram_, {});
+    // A copy that shares the buffer: unless the taker keeps it, the next arrival fills the
+    // same buffer without an allocation of its own.
+    return std::exchange(untaken_, false) ? datagram_ : QByteArray();
 }
 
 // One batch per turn of the event loop, so timers and the window keep running under a flood;
@@ -195,7 +198,8 @@ void UdpPort::DeliverBatch()
     const quint64 current = session_.Current();
     while (undelivered_ > 0) {
         const int index = batchSize_ - undelivered_--;
-        datagram_ = socket_->DatagramAt(index);
+        socket_->CopyDatagramAt(index, datagram_);
+        untaken_ = true;
         socket_->NoteSenderOf(index);
         CaptureArrival(session_.Capture(), *socket_, datagram_);
         emit session_.Owner().DataArrival(datagram_.size());

@@ -58,7 +58,8 @@ private:
     QHostAddress target_;
     quint16 targetPort_ = 0;
     QList<QByteArray> unsent_; // sent before the remote host was resolved
-    QByteArray datagram_;
+    QByteArray datagram_;      // the last arrival's, kept to be filled again by the next
+    bool untaken_ = false;     // datagram_ is the arrival just announced and not yet taken
     quint32 dropsSeen_ = 0;
     qint64 lossesUntold_ = 0;
     int batchSize_ = 0;   // datagrams in the batch read last

@@ -28,8 +28,9 @@ public:
     // Reads what is waiting now, up to one batch; returns how many datagrams were read (0 when
     // none). Throws RaisedError when the socket fails.
     int ReadBatch();
-    // Datagram `index` of the last batch, valid until the next ReadBatch.
-    QByteArray DatagramAt(int index) const;
+    // Copies datagram `index` of the last batch (valid until the next ReadBatch) into `out`,
+    // whose buffer is reused when nothing else shares it.
+    void CopyDatagramAt(int index, QByteArray& out) const;
     // Makes the sender of datagram `index` the one LastSender() names.
     void NoteSenderOf(int index);
     bool HasSender() const;

@@ -208,10 +208,11 @@ int UdpSocket::ReadBatch()
     ThrowErrno();
 }
 
-QByteArray UdpSocket::DatagramAt(int index) const
+void UdpSocket::CopyDatagramAt(int index, QByteArray& out) const
 {
-    return QByteArray(static_cast<const char*>(native_->pieces[index].iov_base),
-                      qsizetype(native_->headers[index].msg_len));
+    const qsizetype size = qsizetype(native_->headers[index].msg_len);
+    out.resize(size);
+    std::memcpy(out.data(), native_->pieces[index].iov_base, size_t(size));
 }
 
 void UdpSocket::NoteSenderOf(int index)
