@@ -1,5 +1,7 @@
 // One log line through LogWrite against the bare system calls it cannot do without: open for
-// appending, write the same bytes, close, on the same file.
+// appending, write the same bytes, close, on a file beside the day file. (Appended between the
+// log's own lines, the day file itself would end, each time, where the log's last line did not,
+// as when another program writes to it, and the log would read its tail before every line.)
 #include "benchsupport.h"
 #include "figures.h"
 
@@ -40,7 +42,7 @@ void LogLineFigures()
     LogStart(QStringLiteral("bench"), QString());
     // What an activity list hands over: a line that already carries its own stamp.
     const QString text = StampedLine(QStringLiteral("RCV[30303136574743533232303030303030]"));
-    const QByteArray path = QFile::encodeName(LogCurrentFile());
+    const QByteArray path = QFile::encodeName(LogCurrentFile() + QStringLiteral(".bare"));
     const QByteArray bytes = TextToAnsiBytes(StampedLine(text)) + "\r\n";
 
     std::vector<double> logWrite;
