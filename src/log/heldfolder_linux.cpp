@@ -86,11 +86,12 @@ bool HeldFor(QByteArrayView folder)
 
 int OpenThroughHeldFolder(const QByteArray& path, int flags, int mode)
 {
-    const auto* last =
-        static_cast<const char*>(::memrchr(path.constData(), '/', size_t(path.size())));
+    // The path as the system reads it: up to its first NUL, if it holds one.
+    const size_t length = std::strlen(path.constData());
+    const auto* last = static_cast<const char*>(::memrchr(path.constData(), '/', length));
     const qsizetype slash = last ? last - path.constData() : -1;
     // A path without a folder, or naming a folder ("dir/"), is left to the system as it is.
-    if (slash < 0 || slash == path.size() - 1)
+    if (slash < 0 || size_t(slash) == length - 1)
         return ::open(path.constData(), flags, mode);
     if (HeldFor(QByteArrayView(path.constData(), slash == 0 ? 1 : slash))) {
         const int fd = ::openat(Held().fd, path.constData() + slash + 1, flags, mode);

@@ -93,6 +93,9 @@ void TestTextFile::appendsOrTellsWhyNot_data()
     QTest::newRow("parent is a plain file")
         << "old/new" << SystemReason(ENOTDIR) << QByteArray("old");
     QTest::newRow("target is a folder") << "folder" << SystemReason(EISDIR) << QByteArray("old");
+    QTest::newRow("NUL in the path: read up to it")
+        << QStringLiteral("folder") + QChar(0) + QStringLiteral("/new") << SystemReason(EISDIR)
+        << QByteArray("old");
     QTest::newRow("empty path") << "" << SystemReason(ENOENT) << QByteArray("old");
     QTest::newRow("symbolic link to a file")
         << "link" << QStringLiteral("Not a regular file") << QByteArray("old");
@@ -121,6 +124,7 @@ void TestTextFile::appendsOrTellsWhyNot()
     QVERIFY(old.open(QIODevice::ReadOnly));
     QCOMPARE(old.readAll(), oldAfter);
     QVERIFY(!QFileInfo::exists(dir.filePath("missing")));
+    QVERIFY(!QFileInfo::exists(dir.filePath("folder/new")));
     if (target == "new") {
         QFile created(path);
         QVERIFY(created.open(QIODevice::ReadOnly));
