@@ -75,9 +75,7 @@ bool StillAtItsPath()
 bool HeldFor(QByteArrayView folder)
 {
     const HeldFolder& held = Held();
-    const bool same = held.path.size() == folder.size() &&
-                      std::memcmp(held.path.constData(), folder.data(), size_t(folder.size())) == 0;
-    if (held.fd >= 0 && same && StillAtItsPath())
+    if (held.fd >= 0 && QByteArrayView(held.path) == folder && StillAtItsPath())
         return true;
     return Hold(folder);
 }
