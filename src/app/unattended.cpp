@@ -19,6 +19,9 @@ constexpr qsizetype kStampLength = 20;
 bool IsErrorLine(const QString& line)
 {
     const QStringView message = QStringView(line).mid(kStampLength);
+    // Nearly every line is an arrival, told apart from every prefix by its first character.
+    if (message.isEmpty() || (message.front() != u'E' && message.front() != u'L'))
+        return false;
     // Equality with each prefix: cheaper than an ordered comparison, and every arrival passes here.
     static constexpr QStringView kErrorPrefixes[] = {u"Err:", u"Error Event Occured.", u"Log Err:"};
     for (QStringView prefix : kErrorPrefixes) {

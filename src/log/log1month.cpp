@@ -54,35 +54,30 @@ QString FirstLine(QByteArray head)
     return decoder.decode(head);
 }
 
-// Whether a text has a character the log writes in another form: control characters other than
-// tab, and anything beyond ASCII. Tested without a branch, so it runs many characters to a step.
-bool NeedsEscapingOrCodePage(QStringView text)
+// Copies the text into `out` a byte a character and says whether it was all plain: no control
+// character other than tab, nothing beyond ASCII; those the log writes in another form. One pass
+// without a branch, so it runs many characters to a step.
+bool PutPlainAscii(char* out, QStringView text)
 {
     const char16_t* code = text.utf16();
     unsigned found = 0;
-    for (qsizetype i = 0; i < text.size(); ++i)
+    for (qsizetype i = 0; i < text.size(); ++i) {
         found |= unsigned(IsEscapedControl(code[i])) | unsigned(code[i] > 0x7F);
-    return found != 0;
-}
-
-char* PutAscii(char* out, QStringView text)
-{
-    const char16_t* code = text.utf16();
-    for (qsizetype i = 0; i < text.size(); ++i)
         out[i] = char(code[i]);
-    return out + text.size();
+    }
+    return found == 0;
 }
 
 // The stamped line in the code page, ended by CR LF, built straight into `out` when the stamp
 // and the text are plain ASCII with nothing to escape, as nearly every line is; false otherwise.
 bool PlainAsciiLine(QStringView stamp, const QString& text, QByteArray& out)
 {
-    if (NeedsEscapingOrCodePage(stamp) || NeedsEscapingOrCodePage(text))
-        return false;
     out.resize(stamp.size() + text.size() + 2);
-    char* end = PutAscii(PutAscii(out.data(), stamp), text);
-    end[0] = '\r';
-    end[1] = '\n';
+    char* line = out.data();
+    if (!PutPlainAscii(line, stamp) || !PutPlainAscii(line + stamp.size(), text))
+        return false;
+    line[out.size() - 2] = '\r';
+    line[out.size() - 1] = '\n';
     return true;
 }
 
