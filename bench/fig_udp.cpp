@@ -39,7 +39,9 @@ struct FloodResult {
     double residentAtFirstClearMb = 0;
     double residentAtLastClearMb = 0;
     double peakResidentMb = 0;
-    qint64 captured = 0; // packets in the capture, read back
+    qint64 captured = 0;               // packets in the capture, read back
+    double arrivingSeconds = 0;        // from the first datagram shown to the last
+    double lastAfterSenderSeconds = 0; // the last datagram shown, after the sender stopped
 };
 
 // Packets in every capture file of the folder, read back with libpcap.
@@ -138,19 +140,28 @@ FloodResult FloodWindow(const Flood& flood)
     window.findChild<QPushButton*>(QStringLiteral("cmdRcvOpen"))->click();
     qint64 arrivals = 0;
     qint64 lost = 0;
-    QObject::connect(&window.Winsock2(), &Winsock::DataArrival, [&] { ++arrivals; });
+    QElapsedTimer clock;
+    qint64 firstArrivalNs = -1;
+    qint64 lastArrivalNs = 0;
+    QObject::connect(&window.Winsock2(), &Winsock::DataArrival, [&] {
+        lastArrivalNs = clock.nsecsElapsed();
+        if (arrivals++ == 0)
+            firstArrivalNs = lastArrivalNs;
+    });
     QObject::connect(&window.Winsock2(), &Winsock::Lost, [&](qint64 count) { lost += count; });
 
     MemoryWatch memory(window);
     TickGapProbe probe;
     probe.start();
     const double cpuBefore = CpuSeconds();
+    clock.start();
     QProcess sender;
     sender.start(QStringLiteral(BENCH_UDPSENDER),
                  {QString::number(port), QString::number(flood.count), QString::number(flood.rate),
                   QString::number(flood.size)});
     SpinUntil([&] { return sender.state() == QProcess::NotRunning; }, 600000);
     result.sent = sender.readAllStandardOutput().trimmed().toLongLong();
+    const qint64 senderStoppedNs = clock.nsecsElapsed();
     // Done when every datagram sent is shown or told lost, or nothing more comes for a while
     // (the last LOST line may follow its losses by a second).
     qint64 seen = -1;
@@ -177,6 +188,10 @@ FloodResult FloodWindow(const Flood& flood)
     result.residentAtFirstClearMb = memory.firstClear;
     result.residentAtLastClearMb = memory.lastClear;
     result.peakResidentMb = memory.peak;
+    if (arrivals > 0) {
+        result.arrivingSeconds = double(lastArrivalNs - firstArrivalNs) / 1e9;
+        result.lastAfterSenderSeconds = double(lastArrivalNs - senderStoppedNs) / 1e9;
+    }
     return result;
 }
 
@@ -184,6 +199,7 @@ struct FloorResult {
     qint64 sent = 0;
     qint64 received = 0;
     double cpuUsPerDatagram = 0;
+    double arrivingSeconds = 0; // from the first datagram received to the last
 };
 
 // The floor (barereceiver.cpp) under the same flood as the window.
@@ -205,9 +221,10 @@ FloorResult FloodFloor(const Flood& flood)
     FloorResult result;
     result.sent = sender.readAllStandardOutput().trimmed().toLongLong();
     const QList<QByteArray> figures = receiver.readAllStandardOutput().trimmed().split(' ');
-    if (figures.size() == 2) {
+    if (figures.size() == 3) {
         result.received = figures.at(0).toLongLong();
         result.cpuUsPerDatagram = figures.at(1).toDouble();
+        result.arrivingSeconds = figures.at(2).toDouble();
     }
     return result;
 }
@@ -215,6 +232,12 @@ FloorResult FloodFloor(const Flood& flood)
 double Kept(qint64 kept, qint64 sent)
 {
     return sent > 0 ? double(kept) / double(sent) : 0;
+}
+
+// How many a second a receiver took in while it had more waiting than it could take.
+double Rate(qint64 taken, double seconds)
+{
+    return seconds > 0 ? double(taken - 1) / seconds : 0;
 }
 
 void PrintAccounting(const QString& run, const FloodResult& result)
@@ -265,6 +288,8 @@ void UdpFloodFigures()
     if (floor.cpuUsPerDatagram > 0)
         PrintFigure(QStringLiteral("udp sustained 100000/s, cpu ratio to floor"),
                     fast.cpuUsPerDatagram / floor.cpuUsPerDatagram, QStringLiteral("x"));
+    PrintFigure(QStringLiteral("udp sustained 100000/s, last line after the sender stopped"),
+                fast.lastAfterSenderSeconds, QStringLiteral("s"), 2);
 
     const Flood flatOut{1000000, 0, 16};
     const FloorResult floorFlatOut = FloodFloor(flatOut);
@@ -276,6 +301,15 @@ void UdpFloodFigures()
     PrintFigure(QStringLiteral("udp flat out, kept"), 100 * windowKept, QStringLiteral("%"), 1);
     if (floorKept > 0)
         PrintFigure(QStringLiteral("udp flat out, kept ratio to floor"), windowKept / floorKept,
+                    QStringLiteral("x"));
+    // What the receive buffer holds is kept by both whatever their speed; the rate at which each
+    // takes datagrams in, with more waiting than it can take, is their speed alone.
+    const double floorRate = Rate(floorFlatOut.received, floorFlatOut.arrivingSeconds);
+    const double windowRate = Rate(windowFlatOut.logged, windowFlatOut.arrivingSeconds);
+    PrintFigure(QStringLiteral("floor flat out, taken in"), floorRate, QStringLiteral("/s"), 0);
+    PrintFigure(QStringLiteral("udp flat out, taken in"), windowRate, QStringLiteral("/s"), 0);
+    if (floorRate > 0)
+        PrintFigure(QStringLiteral("udp flat out, rate ratio to floor"), windowRate / floorRate,
                     QStringLiteral("x"));
 
     const FloodResult large = FloodWindow({36000, 12000, 65000});

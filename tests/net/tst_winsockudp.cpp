@@ -5,6 +5,8 @@
 #include <QElapsedTimer>
 #include <QTest>
 #include <QTimer>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -13,6 +15,20 @@ void BindOnAnyPort(Winsock& socket)
     socket.SetProtocol(Winsock::sckUDPProtocol);
     socket.SetLocalPort(0);
     socket.Bind();
+}
+
+// Whether this user may give a socket a receive buffer of `bytes`: a privileged one may, an
+// ordinary one up to the system's limit (net.core.rmem_max). The system reports twice the size.
+bool MayHaveReceiveBuffer(int bytes)
+{
+    const int probe = ::socket(AF_INET6, SOCK_DGRAM, 0);
+    if (::setsockopt(probe, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0)
+        ::setsockopt(probe, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    int granted = 0;
+    socklen_t size = sizeof granted;
+    ::getsockopt(probe, SOL_SOCKET, SO_RCVBUF, &granted, &size);
+    ::close(probe);
+    return granted / 2 >= bytes;
 }
 
 } // namespace
@@ -25,6 +41,7 @@ private slots:
     void connectKeepsSendsMadeBeforeTheHostIsResolved_data();
     void connectKeepsSendsMadeBeforeTheHostIsResolved();
     void floodIsDeliveredInTurnsSoTimersStillRun();
+    void burstWhileBusyWaitsInTheSystem();
     void closeInsideAnArrivalStopsTheRest();
 };
 
@@ -133,6 +150,30 @@ void TestWinsockUdp::floodIsDeliveredInTurnsSoTimersStillRun()
         peer.writeDatagram("f", QHostAddress::LocalHost, quint16(socket.LocalPort()));
     QTRY_COMPARE(arrivals, kFlood);
     QVERIFY(tickedMidFlood);
+}
+
+void TestWinsockUdp::burstWhileBusyWaitsInTheSystem()
+{
+    // Sent while this thread, the program's only one, does nothing else: the system holds them
+    // all, about 25 MB of its own accounting, several times what a socket has by default.
+    constexpr qint64 kBurst = 30000;
+    if (!MayHaveReceiveBuffer(32 << 20))
+        QSKIP("This user may not have a deep receive buffer (net.core.rmem_max).");
+    Winsock socket;
+    BindOnAnyPort(socket);
+    qint64 arrivals = 0;
+    qint64 lost = 0;
+    connect(&socket, &Winsock::DataArrival, this, [&] {
+        socket.GetData();
+        ++arrivals;
+    });
+    connect(&socket, &Winsock::Lost, this, [&](qint64 count) { lost += count; });
+    QUdpSocket peer;
+    for (qint64 i = 0; i < kBurst; ++i)
+        peer.writeDatagram("burst", QHostAddress::LocalHost, quint16(socket.LocalPort()));
+    QTRY_VERIFY_WITH_TIMEOUT(arrivals + lost >= kBurst, 20000);
+    QCOMPARE(lost, 0);
+    QCOMPARE(arrivals, kBurst);
 }
 
 void TestWinsockUdp::closeInsideAnArrivalStopsTheRest()
