@@ -47,6 +47,7 @@ private:
     bool ReadBatch();
     void WatchAgain(int lastBatch);
     void CountLosses();
+    void CountWhatStillWaits();
     void TellLosses();
     void DeliverLosses();
 

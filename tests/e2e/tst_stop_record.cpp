@@ -13,10 +13,12 @@
 
 namespace {
 
-enum StopBy { SigtermToProgram, QuitButtonOnReceiver, QuitButtonOnClient };
+enum StopBy { SigtermToProgram, QuitButtonOnReceiver, QuitButtonOnClient, QuitWhileAllWait };
 
 const QByteArray kBurstDatagram = "burst";
 constexpr int kBurst = 40000;
+// More than a stop once showed of what waits (65,536); less than the buffer holds for root.
+constexpr int kWaitingBurst = 100000;
 // Long enough for the last LOST[n] to be still untold, the buffer to be still part full.
 constexpr int kStopAfterMs = 300;
 
@@ -84,6 +86,25 @@ QStringList BurstThenSigterm(qint64* sent)
     return run.stop(SIGTERM) ? run.dayFileLines() : QStringList();
 }
 
+// Sent from this thread, so the window reads none of it before the quit button is pressed.
+qint64 SendWhileBusy(quint16 port)
+{
+    QUdpSocket socket;
+    qint64 sent = 0;
+    for (int i = 0; i < kWaitingBurst; ++i)
+        sent += socket.writeDatagram(kBurstDatagram, QHostAddress::LocalHost, port) ==
+                kBurstDatagram.size();
+    return sent;
+}
+
+QStringList QuitWithAllWaiting(qint64* sent)
+{
+    WindowFixture f(QStringLiteral("udp"));
+    *sent = SendWhileBusy(f.openReceiver());
+    f.ui().cmdEnd->click();
+    return f.endCalls == 1 ? f.sandbox.lines(QStringLiteral("24.LOG")) : QStringList();
+}
+
 // The window in this process, its quit button pressed.
 QStringList BurstThenQuitButton(bool toClient, qint64* sent)
 {
@@ -120,15 +141,20 @@ void TestStopRecord::everyDatagramIsAccountedForAtTheStop_data()
     QTest::newRow("SIGTERM to the program, receiver") << int(SigtermToProgram);
     QTest::newRow("quit button, receiver") << int(QuitButtonOnReceiver);
     QTest::newRow("quit button, client socket") << int(QuitButtonOnClient);
+    QTest::newRow("quit button, all of a burst still waiting") << int(QuitWhileAllWait);
 }
 
 void TestStopRecord::everyDatagramIsAccountedForAtTheStop()
 {
     QFETCH(int, stopBy);
     qint64 sent = 0;
-    const QStringList lines = stopBy == SigtermToProgram
-                                  ? BurstThenSigterm(&sent)
-                                  : BurstThenQuitButton(stopBy == QuitButtonOnClient, &sent);
+    QStringList lines;
+    if (stopBy == SigtermToProgram)
+        lines = BurstThenSigterm(&sent);
+    else if (stopBy == QuitWhileAllWait)
+        lines = QuitWithAllWaiting(&sent);
+    else
+        lines = BurstThenQuitButton(stopBy == QuitButtonOnClient, &sent);
     QVERIFY2(!lines.isEmpty(), "the run did not start, bind or stop as it should");
     QVERIFY(sent > 0);
     QCOMPARE(Accounted(lines), sent);
