@@ -16,8 +16,8 @@ constexpr int kShortBatchPauseMs = 1;
 // More than the system's receive buffer holds (some 300,000 small datagrams), so a stop shows all
 // that waited; a peer that goes on sending cannot hold the end of the program up past this many.
 constexpr int kMostDrained = 1 << 19;
-// What such a peer has sent past them is read and counted, not shown: at a microsecond each, a
-// second at most.
+// What waits past them at a stop, or at a close, is read and counted, not shown: at a microsecond
+// each, a second at most.
 constexpr int kMostCountedAtStop = 1 << 20;
 
 // Without a handshake there is no telling which address a peer listens on; IPv4 is the one
@@ -60,11 +60,16 @@ void UdpPort::Close()
         readable_->deleteLater();
         readable_ = nullptr;
     }
+    // After a stop's drain the program ends; anything counted now would be told after its end.
+    if (socket_ && !drained_) {
+        CountLosses();
+        CountWhatStillWaits();
+    }
     socket_.reset();
     lossPacer_.stop();
     readPacer_.stop();
-    // Datagrams read and not yet shown, and losses not yet told, are told once more after the
-    // close rather than vanish from the record.
+    // Datagrams read and not yet shown, those still waiting in the system, and losses not yet
+    // told, are told once more after the close rather than vanish from the record.
     const qint64 untold = std::exchange(lossesUntold_, 0) + std::exchange(undelivered_, 0);
     if (untold > 0)
         session_.Post([this, untold] { emit session_.Owner().Lost(untold); });
@@ -84,6 +89,7 @@ void UdpPort::Open(quint16 port)
 {
     socket_ = std::make_unique<UdpSocket>(port);
     dropsSeen_ = socket_->Drops();
+    drained_ = false;
     readable_ =
         new QSocketNotifier(socket_->Descriptor(), QSocketNotifier::Read, &session_.Owner());
     QObject::connect(readable_, &QSocketNotifier::activated, &context_,
@@ -215,6 +221,7 @@ void UdpPort::Drain()
 {
     if (!socket_)
         return;
+    drained_ = true;
     const quint64 current = session_.Current();
     DeliverBatch();
     for (int drained = 0; session_.Current() == current && drained < kMostDrained &&
@@ -228,13 +235,16 @@ void UdpPort::Drain()
     DeliverLosses();
 }
 
-// Datagrams that would go with the socket untold are counted as lost instead.
+// Datagrams that would go with the socket untold are read and counted as lost instead.
 void UdpPort::CountWhatStillWaits()
 {
-    for (int counted = 0;
-         counted < kMostCountedAtStop && session_.State() == Winsock::sckOpen && ReadBatch();
-         counted += batchSize_) {
-        lossesUntold_ += std::exchange(undelivered_, 0);
+    try {
+        int got = 0;
+        for (int counted = 0; counted < kMostCountedAtStop && (got = socket_->ReadBatch()) > 0;
+             counted += got)
+            lossesUntold_ += got;
+    } catch (const RaisedError&) {
+        // A socket failing now has nothing more to give.
     }
 }
 

@@ -55,6 +55,7 @@ private:
     QObject context_; // ends the notifier's connections with the port
     std::unique_ptr<UdpSocket> socket_;
     QSocketNotifier* readable_ = nullptr;
+    bool drained_ = false;       // by a stop, which the end of the program follows
     bool replyToSender_ = false; // bound: answer whoever sent last; else send to the remote
     QHostAddress target_;
     quint16 targetPort_ = 0;

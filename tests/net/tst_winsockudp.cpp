@@ -43,6 +43,7 @@ private slots:
     void floodIsDeliveredInTurnsSoTimersStillRun();
     void burstWhileBusyWaitsInTheSystem();
     void closeInsideAnArrivalStopsTheRest();
+    void closeCountsWhatStillWaits();
 };
 
 void TestWinsockUdp::boundControlTakesEachDatagramAndRepliesToItsSender_data()
@@ -199,6 +200,22 @@ void TestWinsockUdp::closeInsideAnArrivalStopsTheRest()
     } catch (const RaisedError& error) {
         QCOMPARE(error.number(), ErrorNumber::NotConnected);
     }
+}
+
+void TestWinsockUdp::closeCountsWhatStillWaits()
+{
+    constexpr qint64 kWaiting = 500;
+    Winsock socket;
+    WinsockEvents events(socket);
+    BindOnAnyPort(socket);
+    QSignalSpy lost(&socket, &Winsock::Lost);
+    QUdpSocket peer;
+    for (qint64 i = 0; i < kWaiting; ++i)
+        peer.writeDatagram("w", QHostAddress::LocalHost, quint16(socket.LocalPort()));
+    socket.Close(); // before the event loop has read any of them
+    QTRY_COMPARE(lost.size(), 1);
+    QCOMPARE(lost.at(0).at(0).toLongLong(), kWaiting);
+    QCOMPARE(events.Total(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestWinsockUdp)
