@@ -3,6 +3,7 @@
 #include "net/capturesink.h"
 #include "net/socketerrors.h"
 
+#include <QElapsedTimer>
 #include <QSocketNotifier>
 #include <utility>
 
@@ -13,6 +14,8 @@ constexpr int kLossReportMs = 1000;
 // stream is taken a batch at a time rather than a wake-up per datagram; the system's receive
 // buffer holds far more than arrives meanwhile.
 constexpr int kShortBatchPauseMs = 1;
+// Three milliseconds hold some 250 small datagrams; a batch of the largest may take longer alone.
+constexpr qint64 kTurnMs = 3;
 // More than the system's receive buffer holds (some 300,000 small datagrams), so a stop shows all
 // that waited; a peer that goes on sending cannot hold the end of the program up past this many.
 constexpr int kMostDrained = 1 << 19;
@@ -159,9 +162,10 @@ QByteArray UdpPort::Take()
     return std::exchange(untaken_, false) ? datagram_ : QByteArray();
 }
 
-// One batch per turn of the event loop, so timers and the window keep running under a flood;
-// the rest waits in the system's receive buffer, and the socket is watched again once the batch
-// is delivered. Delivering through a posted event also keeps timers at their normal priority.
+// A few milliseconds of batches per turn of the event loop, so timers and the window keep running
+// under a flood; the rest waits in the system's receive buffer, and the socket is watched again
+// once the batch is delivered. Delivering through a posted event also keeps timers at their normal
+// priority.
 void UdpPort::ReadDatagrams()
 {
     const bool read = ReadBatch();
@@ -169,12 +173,34 @@ void UdpPort::ReadDatagrams()
     if (!read)
         return;
     readable_->setEnabled(false);
-    session_.Post([this, count = batchSize_] {
-        const quint64 current = session_.Current();
+    session_.Post([this] { DeliverTurn(); });
+}
+
+// While full batches keep coming, more are delivered in the same turn for a few milliseconds:
+// each turn of the event loop costs as much as some dozens of lines.
+void UdpPort::DeliverTurn()
+{
+    const quint64 current = session_.Current();
+    QElapsedTimer turn;
+    turn.start();
+    for (;;) {
+        const int count = batchSize_;
         DeliverBatch();
-        if (session_.Current() == current)
+        if (session_.Current() != current)
+            return; // the handler closed the socket
+        if (count < UdpSocket::kBatch || turn.elapsed() >= kTurnMs) {
             WatchAgain(count);
-    });
+            return;
+        }
+        const bool read = ReadBatch();
+        if (session_.State() != Winsock::sckOpen)
+            return; // the socket failed, which its error event tells
+        CountLosses();
+        if (!read) {
+            WatchAgain(0);
+            return;
+        }
+    }
 }
 
 // False when nothing was waiting, or the socket failed.

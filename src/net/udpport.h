@@ -43,6 +43,7 @@ private:
     void Aim(const SocketSession::Addresses& addresses);
     void SendTo(const QByteArray& data, const QHostAddress& to, quint16 port);
     void ReadDatagrams();
+    void DeliverTurn();
     void DeliverBatch();
     bool ReadBatch();
     void WatchAgain(int lastBatch);
