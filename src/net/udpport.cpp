@@ -164,7 +164,7 @@ QByteArray UdpPort::Take()
 
 // A few milliseconds of batches per turn of the event loop, so timers and the window keep running
 // under a flood; the rest waits in the system's receive buffer, and the socket is watched again
-// once the batch is delivered. Delivering through a posted event also keeps timers at their normal
+// once the turn is over. Delivering through a posted event also keeps timers at their normal
 // priority.
 void UdpPort::ReadDatagrams()
 {
