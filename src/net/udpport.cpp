@@ -188,7 +188,9 @@ void UdpPort::DeliverTurn()
         DeliverBatch();
         if (session_.Current() != current)
             return; // the handler closed the socket
-        if (count < UdpSocket::kBatch || turn.elapsed() >= kTurnMs) {
+        // A socket that failed meanwhile is not read again here: its error event comes first.
+        if (count < UdpSocket::kBatch || turn.elapsed() >= kTurnMs ||
+            session_.State() != Winsock::sckOpen) {
             WatchAgain(count);
             return;
         }
