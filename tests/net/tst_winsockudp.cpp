@@ -44,6 +44,7 @@ private slots:
     void burstWhileBusyWaitsInTheSystem();
     void closeInsideAnArrivalStopsTheRest();
     void closeCountsWhatStillWaits();
+    void closeAfterADrainTellsNothingMore();
 };
 
 void TestWinsockUdp::boundControlTakesEachDatagramAndRepliesToItsSender_data()
@@ -216,6 +217,27 @@ void TestWinsockUdp::closeCountsWhatStillWaits()
     QTRY_COMPARE(lost.size(), 1);
     QCOMPARE(lost.at(0).at(0).toLongLong(), kWaiting);
     QCOMPARE(events.Total(), 0);
+}
+
+// A stop drains the socket, writes its End line and only then closes it: what a peer sends in
+// between would be told after the End.
+void TestWinsockUdp::closeAfterADrainTellsNothingMore()
+{
+    Winsock socket;
+    WinsockEvents events(socket);
+    BindOnAnyPort(socket);
+    QSignalSpy lost(&socket, &Winsock::Lost);
+    QUdpSocket peer;
+    const quint16 port = quint16(socket.LocalPort());
+    peer.writeDatagram("before", QHostAddress::LocalHost, port);
+    socket.Drain();
+    QCOMPARE(events.arrivals.count(), 1);
+    for (int i = 0; i < 3; ++i)
+        peer.writeDatagram("after", QHostAddress::LocalHost, port);
+    socket.Close();
+    QTest::qWait(100); // what a close tells comes through the event loop
+    QCOMPARE(lost.size(), 0);
+    QCOMPARE(events.arrivals.count(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestWinsockUdp)
