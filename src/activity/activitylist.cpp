@@ -19,7 +19,8 @@ constexpr qint64 kFrameMs = 33;
 // A frame that brought more than a hundred lines, far more than a list shows at once, belongs to
 // a flood, whose lines no one reads as they pass; the next frame then comes after 200 ms. A
 // repaint with the scroll bars costs a few milliseconds, which under a flood of 100,000 lines a
-// second is about a tenth of the program's time at 30 frames a second, and 2 % at 15.
+// second is about a tenth of the program's time at 30 frames a second, 2 % at 15 and under 1 %
+// at 5.
 constexpr int kFloodFrameLines = 100;
 constexpr qint64 kFloodFrameMs = 200;
 
