@@ -18,8 +18,10 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QUdpSocket>
+#include <algorithm>
 #include <pcap/pcap.h>
 #include <sys/resource.h>
+#include <vector>
 
 namespace {
 
@@ -278,6 +280,32 @@ void PrintSustained(const QString& run, const FloodResult& result)
                 result.residentAtLastClearMb, QStringLiteral("MB"), 1);
 }
 
+// The floor and the window, one after the other, under the same flood.
+struct SustainedPair {
+    FloorResult floor;
+    FloodResult window;
+    double Ratio() const
+    {
+        return floor.cpuUsPerDatagram > 0 ? window.cpuUsPerDatagram / floor.cpuUsPerDatagram : 0;
+    }
+};
+
+void PrintPair(int pair, const SustainedPair& figures)
+{
+    const QString run = QStringLiteral("udp sustained 100000/s, pair %1").arg(pair);
+    PrintFigure(run + QStringLiteral(", floor: received"), double(figures.floor.received),
+                QStringLiteral("datagrams"), 0);
+    PrintFigure(run + QStringLiteral(", floor cpu per datagram"), figures.floor.cpuUsPerDatagram,
+                QStringLiteral("us"));
+    PrintFigure(run + QStringLiteral(", window: logged"), double(figures.window.logged),
+                QStringLiteral("lines"), 0);
+    PrintFigure(run + QStringLiteral(", window: LOST"), double(figures.window.lost),
+                QStringLiteral("datagrams"), 0);
+    PrintFigure(run + QStringLiteral(", window cpu per datagram"), figures.window.cpuUsPerDatagram,
+                QStringLiteral("us"));
+    PrintFigure(run + QStringLiteral(", ratio"), figures.Ratio(), QStringLiteral("x"));
+}
+
 } // namespace
 
 void UdpFloodFigures()
@@ -288,21 +316,26 @@ void UdpFloodFigures()
     PrintFigure(QStringLiteral("udp sustained 50000/s with capture, packets captured"),
                 double(captured.captured), QStringLiteral("packets"), 0);
 
-    // The floor and the window back to back: what the machine spares a process drifts over
-    // minutes, and the ratio should not measure that.
+    // The floor and the window back to back, three pairs of them: what the machine spares a
+    // process drifts over minutes and from one run to the next (a tenth either way on the virtual
+    // machine of the README's figures), and the ratio should not measure that. The median pair
+    // is the figure; every pair is printed.
     const Flood sustained100k{1000000, 100000, 16};
-    const FloorResult floor = FloodFloor(sustained100k);
-    PrintFigure(QStringLiteral("floor 100000/s, datagrams received of 1000000"),
-                double(floor.received), QStringLiteral("datagrams"), 0);
-    PrintFigure(QStringLiteral("floor 100000/s, cpu per datagram"), floor.cpuUsPerDatagram,
+    std::vector<SustainedPair> pairs;
+    for (int pair = 1; pair <= 3; ++pair) {
+        pairs.push_back({FloodFloor(sustained100k), FloodWindow(sustained100k)});
+        PrintPair(pair, pairs.back());
+    }
+    std::sort(pairs.begin(), pairs.end(),
+              [](const SustainedPair& a, const SustainedPair& b) { return a.Ratio() < b.Ratio(); });
+    const SustainedPair& median = pairs[1];
+    PrintFigure(QStringLiteral("floor 100000/s, cpu per datagram"), median.floor.cpuUsPerDatagram,
                 QStringLiteral("us"));
-    const FloodResult fast = FloodWindow(sustained100k);
-    PrintSustained(QStringLiteral("udp sustained 100000/s"), fast);
-    if (floor.cpuUsPerDatagram > 0)
-        PrintFigure(QStringLiteral("udp sustained 100000/s, cpu ratio to floor"),
-                    fast.cpuUsPerDatagram / floor.cpuUsPerDatagram, QStringLiteral("x"));
+    PrintSustained(QStringLiteral("udp sustained 100000/s"), median.window);
+    PrintFigure(QStringLiteral("udp sustained 100000/s, cpu ratio to floor (median of 3 pairs)"),
+                median.Ratio(), QStringLiteral("x"));
     PrintFigure(QStringLiteral("udp sustained 100000/s, last line after the sender stopped"),
-                fast.lastAfterSenderSeconds, QStringLiteral("s"), 2);
+                median.window.lastAfterSenderSeconds, QStringLiteral("s"), 2);
 
     const Flood flatOut{1000000, 0, 16};
     const FloorResult floorFlatOut = FloodFloor(flatOut);

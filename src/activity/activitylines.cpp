@@ -1,7 +1,36 @@
 #include "activity/activitylines.h"
 
+#include <algorithm>
+
+namespace {
+
+// Longer lines are let go of at a clearing rather than kept: a flood of large datagrams would
+// otherwise hold its memory for the rest of the run.
+constexpr qsizetype kLongestSpareLine = 4096;
+
+} // namespace
+
+void ActivityLines::append(const QString& line)
+{
+    if (spare_.empty()) {
+        lines_.push_back(line);
+        // Its own copy: the buffer the caller filled is the caller's to fill again.
+        lines_.back().detach();
+        return;
+    }
+    QString& stored = lines_.emplace_back(std::move(spare_.back()));
+    spare_.pop_back();
+    if (stored.size() != line.size())
+        stored.resize(line.size());
+    std::copy(line.begin(), line.end(), stored.begin());
+}
+
 void ActivityLines::clear()
 {
+    for (QString& line : lines_) {
+        if (line.capacity() <= kLongestSpareLine)
+            spare_.push_back(std::move(line));
+    }
     lines_.clear();
     // Views that were never told of a line have nothing to forget.
     cleared_ = cleared_ || announced_ > 0;

@@ -6,7 +6,8 @@
 
 // The lines of one activity list. A line is stored at once; views hear of new lines only when
 // announce() runs, so a burst of lines costs them one insertion, or one reset when the lines
-// were cleared in between, instead of one notice per line.
+// were cleared in between, instead of one notice per line. Under a flood the lines are cleared a
+// thousand at a time; their buffers take the next thousand, so a short line costs no allocation.
 class ActivityLines : public QAbstractListModel {
     Q_OBJECT
 public:
@@ -16,7 +17,8 @@ public:
     int count() const { return int(lines_.size()); }
     const QString& text(int row) const { return lines_.at(size_t(row)); }
 
-    void append(const QString& line) { lines_.push_back(line); }
+    // Stores a copy of the line, in the buffer of a line cleared before when one is spare.
+    void append(const QString& line);
     // Lines cleared before they were announced never reach the views.
     void clear();
     // Tells the views what changed since the last call.
@@ -27,6 +29,7 @@ public:
 
 private:
     std::vector<QString> lines_;
+    std::vector<QString> spare_; // cleared lines whose buffers the next lines are written into
     int announced_ = 0;
     bool cleared_ = false;
 };

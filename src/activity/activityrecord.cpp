@@ -27,7 +27,11 @@ void RecordActivity(const QString& text, const std::function<void(const QString&
         if (LogWriteNotice(notice))
             show(notice);
     }
-    const QString stamped = StampedLine(text);
+    // Written into the buffer of the line before, as the list keeps a copy of its own. Shared
+    // while in use, so a line recorded meanwhile is written into a buffer of its own.
+    static QString lastStamped;
+    PutStampedLine(lastStamped, text);
+    const QString stamped = lastStamped;
     const LogWriteResult logged = LogWrite(stamped);
     show(StampedAfresh(stamped, text));
     if (!logged.failure.isEmpty())

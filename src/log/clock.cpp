@@ -1,5 +1,7 @@
 #include "log/clock.h"
 
+#include "log/systemclock.h"
+
 #include <limits>
 
 namespace {
@@ -36,7 +38,7 @@ std::optional<qint64> SystemSecond()
 {
     if (ClockOverride())
         return std::nullopt;
-    return QDateTime::currentSecsSinceEpoch();
+    return SystemClockSecond();
 }
 
 void SetClock(std::function<QDateTime()> clock)

@@ -10,6 +10,7 @@
 #include "log/zemfmt.h"
 
 #include <QStringDecoder>
+#include <cstring>
 
 namespace {
 
@@ -54,25 +55,50 @@ QString FirstLine(QByteArray head)
     return decoder.decode(head);
 }
 
-// Copies the text into `out` a byte a character and says whether it was all plain: no control
-// character other than tab, nothing beyond ASCII; those the log writes in another form. One pass
-// without a branch, so it runs many characters to a step.
+// Eight characters at a time, in the 16-byte vector registers of any 64-bit processor (the
+// compiler does it in plain registers where there are none): a short line is not long enough for
+// the compiler's own loop vectorising to pay off.
+using EightChars = char16_t __attribute__((vector_size(16)));
+using EightBytes = char __attribute__((vector_size(8)));
+
+// Which of the characters the log writes in another form: control characters but TAB, and
+// anything beyond ASCII (all lanes set for those).
+template <typename Chars> Chars NotPlain(Chars chars)
+{
+    return Chars(Chars(chars - 0x20) > 0x5E) & Chars(chars != u'\t');
+}
+
+// Copies the text into `out` a byte a character and says whether it was all plain: TAB and
+// 0x20..0x7E only, nothing the log writes in another form.
 bool PutPlainAscii(char* out, QStringView text)
 {
     const char16_t* code = text.utf16();
-    unsigned found = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        found |= unsigned(IsEscapedControl(code[i])) | unsigned(code[i] > 0x7F);
+    const qsizetype size = text.size();
+    EightChars notPlain = {};
+    qsizetype i = 0;
+    for (; i + 8 <= size; i += 8) {
+        EightChars chars;
+        std::memcpy(&chars, code + i, sizeof chars);
+        notPlain |= NotPlain(chars);
+        const EightBytes bytes = __builtin_convertvector(chars, EightBytes);
+        std::memcpy(out + i, &bytes, sizeof bytes);
+    }
+    char16_t rest = 0;
+    for (; i < size; ++i) {
+        rest |= NotPlain(code[i]);
         out[i] = char(code[i]);
     }
-    return found == 0;
+    quint64 lanes[2];
+    std::memcpy(lanes, &notPlain, sizeof lanes);
+    return (lanes[0] | lanes[1] | rest) == 0;
 }
 
 // The stamped line in the code page, ended by CR LF, built straight into `out` when the stamp
 // and the text are plain ASCII with nothing to escape, as nearly every line is; false otherwise.
 bool PlainAsciiLine(QStringView stamp, const QString& text, QByteArray& out)
 {
-    out.resize(stamp.size() + text.size() + 2);
+    if (out.size() != stamp.size() + text.size() + 2)
+        out.resize(stamp.size() + text.size() + 2);
     char* line = out.data();
     if (!PutPlainAscii(line, stamp) || !PutPlainAscii(line + stamp.size(), text))
         return false;

@@ -63,6 +63,15 @@ LastLineEnd& LastEnd()
     return last;
 }
 
+void NoteLastEnd(const QByteArray& path, qint64 size)
+{
+    LastLineEnd& last = LastEnd();
+    // The same buffer is the same path; copying it would cost two atomic counts a line.
+    if (path.constData() != last.path.constData() || path.size() != last.path.size())
+        last.path = path;
+    last.size = size;
+}
+
 bool EndsWhereLastLineDid(const QByteArray& path, qint64 size)
 {
     const LastLineEnd& last = LastEnd();
@@ -128,10 +137,11 @@ QString AppendWhole(int fd, const QByteArray& path, const QByteArray& line)
     const qint64 sizeBefore = LineStart(fd, path, afterTornLine);
     if (sizeBefore < 0)
         return NotRegularFile();
-    const QByteArray bytes = afterTornLine ? QByteArrayLiteral("\r\n") + line : line;
+    const QByteArray afterLineEnd = afterTornLine ? QByteArrayLiteral("\r\n") + line : QByteArray();
+    const QByteArray& bytes = afterTornLine ? afterLineEnd : line;
     PartWritten part;
     if (WriteAll(fd, bytes, part)) {
-        LastEnd() = {path, sizeBefore + bytes.size()};
+        NoteLastEnd(path, sizeBefore + bytes.size());
         return QString();
     }
     const int error = errno;

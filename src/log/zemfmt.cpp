@@ -133,10 +133,17 @@ QStringView NowStamp()
 
 QString StampedLine(const QString& text)
 {
-    const QStringView stamp = NowStamp();
-    QString line(stamp.size() + text.size(), Qt::Uninitialized);
-    std::copy(text.begin(), text.end(), std::copy(stamp.begin(), stamp.end(), line.begin()));
+    QString line;
+    PutStampedLine(line, text);
     return line;
+}
+
+void PutStampedLine(QString& line, const QString& text)
+{
+    const QStringView stamp = NowStamp();
+    if (line.size() != stamp.size() + text.size())
+        line.resize(stamp.size() + text.size());
+    std::copy(text.begin(), text.end(), std::copy(stamp.begin(), stamp.end(), line.begin()));
 }
 
 QString TodayYmd()

@@ -10,6 +10,8 @@ QString FixedTimeText(const QDateTime& moment); // "HH:mm:ss"
 
 // The current moment as date, space, time, space, then the text unchanged.
 QString StampedLine(const QString& text);
+// The same written into `line`, whose buffer is used again when no one else holds it.
+void PutStampedLine(QString& line, const QString& text);
 
 // That stamp alone ("MM-dd-yyyy HH:mm:ss "), valid until the next call.
 QStringView NowStamp();

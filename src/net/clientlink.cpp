@@ -221,8 +221,8 @@ void ClientLink::Winsock1_Close()
 
 void ClientLink::Winsock1_DataArrival()
 {
-    const QByteArray bytes = Winsock1.GetData();
-    Report(ReceivedLine(bytes, view_.HexDisplay()));
+    PutReceivedLine(arrivalLine_, Winsock1.GetData(), view_.HexDisplay());
+    Report(arrivalLine_);
 }
 
 void ClientLink::Winsock1_Lost(qint64 count)

@@ -63,4 +63,5 @@ private:
 
     Winsock Winsock1;
     ClientView& view_;
+    QString arrivalLine_; // the last arrival's line, its buffer filled again by the next
 };

@@ -80,8 +80,8 @@ void Receiver::CloseListener()
 
 void Receiver::Winsock2_DataArrival()
 {
-    const QByteArray bytes = Winsock2.GetData();
-    Report(ReceivedLine(bytes, view_.HexDisplay()));
+    PutReceivedLine(arrivalLine_, Winsock2.GetData(), view_.HexDisplay());
+    Report(arrivalLine_);
 }
 
 void Receiver::Winsock2_Lost(qint64 count)

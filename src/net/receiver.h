@@ -34,5 +34,6 @@ private:
     void Report(const QString& text) { view_.AddList2Msg(text); }
 
     ReceiverView& view_;
+    QString arrivalLine_; // the last arrival's line, its buffer filled again by the next
     bool udpMode_ = false;
 };
