@@ -90,6 +90,7 @@ private slots:
     void messageStampedOnceShownTwiceLogged();
     void newestLineSelectedInBoundedList_data();
     void newestLineSelectedInBoundedList();
+    void linesHandedOutStayAsTheyWere();
     void floodIsShownAtAFewFramesASecond();
     void rowDrawsEscapedLine_data();
     void rowDrawsEscapedLine();
@@ -133,6 +134,12 @@ void TestActivityList::messageStampedOnceShownTwiceLogged_data()
     QTest::newRow("control characters")
         << QStringLiteral("a\tb\x01\r\n") + QChar(0) + QChar(0x1B) + "~ "
         << QStringLiteral("a\tb<01><0D><0A><00><1B>~ ");
+    // Lines are checked eight characters at a time: one control character alone, at the start
+    // of a block of eight and in the last characters after the blocks.
+    QTest::newRow("control character opening a block") << QStringLiteral("abcd\x1F") + "efghijklmno"
+                                                       << "abcd<1F>efghijklmno";
+    QTest::newRow("delete among the last characters")
+        << QStringLiteral("abcdefghijkl\x7F") << "abcdefghijkl<7F>";
     QTest::newRow("brackets and Japanese")
         << QString::fromUtf8("RCV[テスト]") << QString::fromUtf8("RCV[テスト]");
 }
@@ -202,6 +209,9 @@ void TestActivityList::newestLineSelectedInBoundedList()
     if (linesAfter > burst)
         QCOMPARE(list.text(0), "0");
     QCOMPARE(added.count(), burst);
+    // The buffers of cleared lines are written again: a line handed out before stays as it was.
+    for (int i = 0; i < burst; ++i)
+        QVERIFY(added.at(i).at(0).toString().endsWith(" newest " + QString::number(i)));
     const auto inView = [&] {
         const QRect row = list.visualRect(list.model()->index(newest, 0));
         return !shown || (row.top() >= 0 && row.bottom() < list.viewport()->height());
@@ -209,6 +219,26 @@ void TestActivityList::newestLineSelectedInBoundedList()
     QTRY_VERIFY(list.model()->rowCount() == linesAfter && view.viewSelects(newest) && inView());
     QCOMPARE(inserted.count(), insertions);
     QCOMPARE(reset.count(), resets);
+}
+
+// A cleared line's buffer takes a later line of the same length: a copy of the cleared line that
+// someone kept is not written over.
+void TestActivityList::linesHandedOutStayAsTheyWere()
+{
+    LogSandbox sandbox;
+    ActivityList list;
+    const auto message = [](int i) { return QStringLiteral("line %1").arg(i, 4, 10, QChar('0')); };
+    QStringList kept;
+    for (int i = 0; i <= kActivityListBound; ++i) {
+        AddListMsg(&list, message(i));
+        kept << list.text(i);
+    }
+    for (int i = 0; i < 10; ++i)
+        AddListMsg(&list, message(9000 + i));
+
+    QCOMPARE(list.text(9).mid(20), message(9009));
+    for (int i = 0; i < kept.size(); ++i)
+        QCOMPARE(kept.at(i).mid(20), message(i));
 }
 
 // Each frame hears of new rows or of a reset: under a flood about 5 a second, where 30 would

@@ -1,6 +1,7 @@
 #include "log/zemfmt.h"
 #include "support/logsandbox.h"
 
+#include <QElapsedTimer>
 #include <QTest>
 
 class TestZemFmt : public QObject {
@@ -15,6 +16,7 @@ private slots:
     void centuryPivot();
     void todayYmdFollowsTheClock_data();
     void todayYmdFollowsTheClock();
+    void systemStampIsTheClocksSecondAcrossItsTurn();
 };
 
 void TestZemFmt::fixedForms_data()
@@ -122,6 +124,26 @@ void TestZemFmt::todayYmdFollowsTheClock()
     LogSandbox sandbox;
     sandbox.setNow(now);
     QCOMPARE(TodayYmd(), expected);
+}
+
+// The stamp of the system clock, read line after line across the turn of a second, is always that
+// of a precise reading just before it or just after it: never a second late.
+void TestZemFmt::systemStampIsTheClocksSecondAcrossItsTurn()
+{
+    const auto preciseStamp = [] {
+        const QDateTime now = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch());
+        return FixedDateText(now) + ' ' + FixedTimeText(now) + ' ';
+    };
+    const QString first = preciseStamp();
+    QElapsedTimer sinceTurn;
+    while (!sinceTurn.isValid() || sinceTurn.elapsed() < 20) {
+        const QString before = preciseStamp();
+        const QString stamp = NowStamp().toString();
+        const QString after = preciseStamp();
+        QVERIFY2(stamp == before || stamp == after, qPrintable(before + '|' + stamp + '|' + after));
+        if (!sinceTurn.isValid() && after != first)
+            sinceTurn.start();
+    }
 }
 
 QTEST_GUILESS_MAIN(TestZemFmt)
