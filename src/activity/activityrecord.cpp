@@ -3,6 +3,8 @@
 #include "log/log1month.h"
 #include "log/zemfmt.h"
 
+#include <cstring>
+
 namespace {
 
 // The list's line is stamped afresh after the log's, as the log may have taken a while; within
@@ -12,7 +14,7 @@ QString StampedAfresh(const QString& stamped, const QString& text)
 {
     const QStringView stamp = NowStamp();
     if (stamped.size() == stamp.size() + text.size() &&
-        QStringView(stamped).first(stamp.size()) == stamp)
+        std::memcmp(stamp.data(), stamped.constData(), size_t(stamp.size()) * sizeof(QChar)) == 0)
         return stamped;
     return stamp.toString() + text;
 }

@@ -69,28 +69,34 @@ template <typename Chars> Chars NotPlain(Chars chars)
 }
 
 // Copies the text into `out` a byte a character and says whether it was all plain: TAB and
-// 0x20..0x7E only, nothing the log writes in another form.
+// 0x20..0x7E only, nothing the log writes in another form. A text of eight characters or more
+// ends with a block that overlaps the one before it, so no character is taken alone.
 bool PutPlainAscii(char* out, QStringView text)
 {
     const char16_t* code = text.utf16();
     const qsizetype size = text.size();
+    if (size < 8) {
+        char16_t notPlain = 0;
+        for (qsizetype i = 0; i < size; ++i) {
+            notPlain |= NotPlain(code[i]);
+            out[i] = char(code[i]);
+        }
+        return notPlain == 0;
+    }
     EightChars notPlain = {};
-    qsizetype i = 0;
-    for (; i + 8 <= size; i += 8) {
+    const auto putBlock = [&](qsizetype at) {
         EightChars chars;
-        std::memcpy(&chars, code + i, sizeof chars);
+        std::memcpy(&chars, code + at, sizeof chars);
         notPlain |= NotPlain(chars);
         const EightBytes bytes = __builtin_convertvector(chars, EightBytes);
-        std::memcpy(out + i, &bytes, sizeof bytes);
-    }
-    char16_t rest = 0;
-    for (; i < size; ++i) {
-        rest |= NotPlain(code[i]);
-        out[i] = char(code[i]);
-    }
+        std::memcpy(out + at, &bytes, sizeof bytes);
+    };
+    for (qsizetype at = 0; at < size - 8; at += 8)
+        putBlock(at);
+    putBlock(size - 8);
     quint64 lanes[2];
     std::memcpy(lanes, &notPlain, sizeof lanes);
-    return (lanes[0] | lanes[1] | rest) == 0;
+    return (lanes[0] | lanes[1]) == 0;
 }
 
 // The stamped line in the code page, ended by CR LF, built straight into `out` when the stamp

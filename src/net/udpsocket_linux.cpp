@@ -214,7 +214,8 @@ int UdpSocket::ReadBatch()
 void UdpSocket::CopyDatagramAt(int index, QByteArray& out) const
 {
     const qsizetype size = qsizetype(native_->headers[index].msg_len);
-    out.resize(size);
+    if (out.size() != size) // a flood's datagrams are mostly of one size
+        out.resize(size);
     std::memcpy(out.data(), native_->pieces[index].iov_base, size_t(size));
 }
 
