@@ -80,10 +80,6 @@ bool HeldFor(QByteArrayView folder)
     return Hold(folder);
 }
 
-} // namespace
-
-namespace {
-
 // Where the folder ends in the last path asked for, and whether the held folder is that path's:
 // the log asks for the same path line after line, whose buffer is kept here, so it is split and
 // compared once.
