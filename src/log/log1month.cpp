@@ -58,14 +58,21 @@ QString FirstLine(QByteArray head)
 // Eight characters at a time, in the 16-byte vector registers of any 64-bit processor (the
 // compiler does it in plain registers where there are none): a short line is not long enough for
 // the compiler's own loop vectorising to pay off.
-using EightChars = char16_t __attribute__((vector_size(16)));
+using EightChars = quint16 __attribute__((vector_size(16)));
 using EightBytes = char __attribute__((vector_size(8)));
 
+constexpr int kTab = '\t';
+
 // Which of the characters the log writes in another form: control characters but TAB, and
-// anything beyond ASCII (all lanes set for those).
-template <typename Chars> Chars NotPlain(Chars chars)
+// anything beyond ASCII (all bits of their lanes set).
+EightChars NotPlain(EightChars chars)
 {
-    return Chars(Chars(chars - 0x20) > 0x5E) & Chars(chars != u'\t');
+    return EightChars(EightChars(chars - 0x20) > 0x5E) & EightChars(chars != kTab);
+}
+
+bool NotPlain(char16_t code)
+{
+    return char16_t(code - 0x20) > 0x5E && code != kTab;
 }
 
 // Copies the text into `out` a byte a character and says whether it was all plain: TAB and
@@ -76,12 +83,12 @@ bool PutPlainAscii(char* out, QStringView text)
     const char16_t* code = text.utf16();
     const qsizetype size = text.size();
     if (size < 8) {
-        char16_t notPlain = 0;
+        bool notPlain = false;
         for (qsizetype i = 0; i < size; ++i) {
             notPlain |= NotPlain(code[i]);
             out[i] = char(code[i]);
         }
-        return notPlain == 0;
+        return !notPlain;
     }
     EightChars notPlain = {};
     const auto putBlock = [&](qsizetype at) {
