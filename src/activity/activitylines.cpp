@@ -14,8 +14,6 @@ void ActivityLines::append(const QString& line)
 {
     if (spare_.empty()) {
         lines_.push_back(line);
-        // Its own copy: the buffer the caller filled is the caller's to fill again.
-        lines_.back().detach();
         return;
     }
     QString& stored = lines_.emplace_back(std::move(spare_.back()));

@@ -17,7 +17,7 @@ public:
     int count() const { return int(lines_.size()); }
     const QString& text(int row) const { return lines_.at(size_t(row)); }
 
-    // Stores a copy of the line, in the buffer of a line cleared before when one is spare.
+    // Stores the line; written into the buffer of a line cleared before when one is spare.
     void append(const QString& line);
     // Lines cleared before they were announced never reach the views.
     void clear();

@@ -80,53 +80,24 @@ bool HeldFor(QByteArrayView folder)
     return Hold(folder);
 }
 
-// Where the folder ends in the last path asked for, and whether the held folder is that path's:
-// the log asks for the same path line after line, whose buffer is kept here, so it is split and
-// compared once.
-struct LastPath {
-    QByteArray path;
-    qsizetype slash = -1;
-    size_t length = 0;
-    bool held = false;
-};
-
-LastPath& Last()
-{
-    static LastPath last;
-    return last;
-}
-
-LastPath& Split(const QByteArray& path)
-{
-    LastPath& last = Last();
-    if (path.constData() == last.path.constData() && path.size() == last.path.size())
-        return last;
-    // The path as the system reads it: up to its first NUL, if it holds one.
-    const size_t length = std::strlen(path.constData());
-    const auto* separator = static_cast<const char*>(::memrchr(path.constData(), '/', length));
-    last = {path, separator ? separator - path.constData() : -1, length, false};
-    return last;
-}
-
 } // namespace
 
 int OpenThroughHeldFolder(const QByteArray& path, int flags, int mode)
 {
-    LastPath& last = Split(path);
+    // The path as the system reads it: up to its first NUL, if it holds one.
+    const size_t length = std::strlen(path.constData());
+    const auto* last = static_cast<const char*>(::memrchr(path.constData(), '/', length));
+    const qsizetype slash = last ? last - path.constData() : -1;
     // A path without a folder, or naming a folder ("dir/"), is left to the system as it is.
-    if (last.slash < 0 || size_t(last.slash) == last.length - 1)
+    if (slash < 0 || size_t(slash) == length - 1)
         return ::open(path.constData(), flags, mode);
-    const QByteArrayView folder(path.constData(), last.slash == 0 ? 1 : last.slash);
-    if (!(last.held && Held().fd >= 0 && StillAtItsPath()))
-        last.held = HeldFor(folder);
-    if (last.held) {
-        const int fd = ::openat(Held().fd, path.constData() + last.slash + 1, flags, mode);
+    if (HeldFor(QByteArrayView(path.constData(), slash == 0 ? 1 : slash))) {
+        const int fd = ::openat(Held().fd, path.constData() + slash + 1, flags, mode);
         if (fd >= 0)
             return fd;
         // The held folder may be gone while another stands at its path: the path decides, and
         // tells why not.
         Release();
-        last.held = false;
     }
     return ::open(path.constData(), flags, mode);
 }
