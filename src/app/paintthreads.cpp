@@ -1,8 +1,0 @@
-#include "app/paintthreads.h"
-
-#include <QThreadPool>
-
-void LetPaintingThreadsEnd()
-{
-    QThreadPool::globalInstance()->setExpiryTimeout(0);
-}
