@@ -5,7 +5,6 @@
 #include "app/unattended.h"
 
 #include <QApplication>
-#include <QThreadPool>
 #include <cstdio>
 
 namespace {
@@ -33,11 +32,6 @@ int main(int argc, char* argv[])
     IgnoreFileSizeSignal();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("peertest"));
-    // Qt paints some frames with pooled threads, kept 30 s by default. While a second thread
-    // lives, the system shares the descriptor table and every call on a descriptor (four for each
-    // logged line) takes and drops a reference: a flood costs some 4 % more. They end with their
-    // painting instead.
-    QThreadPool::globalInstance()->setExpiryTimeout(0);
     // Before the window: its loading starts the log.
     UseLogFolder(LogFolderForRun());
     // Qt has taken its own options (-platform, -style, ...) out of the arguments by now.
