@@ -8,6 +8,7 @@
 #include <QDate>
 #include <QEventLoop>
 #include <QFile>
+#include <QUdpSocket>
 #include <algorithm>
 #include <cstdio>
 #include <unistd.h>
@@ -16,6 +17,27 @@ void PrintFigure(const QString& name, double value, const QString& unit, int dec
 {
     std::printf("%s: %.*f %s\n", qPrintable(name), decimals, value, qPrintable(unit));
     std::fflush(stdout);
+}
+
+quint16 FreeUdpPort()
+{
+    QUdpSocket probe;
+    probe.bind(QHostAddress::Any, 0);
+    return probe.localPort();
+}
+
+void CountRecord(const QString& dayFile, qint64& logged, qint64& lost)
+{
+    QFile in(dayFile);
+    if (!in.open(QIODevice::ReadOnly))
+        return;
+    while (!in.atEnd()) {
+        const QByteArray line = in.readLine();
+        if (line.mid(40, 4) == "RCV[")
+            ++logged;
+        else if (line.mid(40, 5) == "LOST[")
+            lost += line.mid(45, line.indexOf(']') - 45).toLongLong();
+    }
 }
 
 double Median(std::vector<double> values)

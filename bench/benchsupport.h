@@ -16,6 +16,12 @@ double Median(std::vector<double> values);
 // VmRSS of this process in MB.
 double ResidentMb();
 
+// A UDP port the system had free a moment ago.
+quint16 FreeUdpPort();
+
+// RCV[ lines and the sum of LOST[n] in a day file.
+void CountRecord(const QString& dayFile, qint64& logged, qint64& lost);
+
 // Runs the event loop until `done` holds or the time is up; true when it holds.
 bool SpinUntil(const std::function<bool()>& done, int timeoutMs);
 
