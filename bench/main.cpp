@@ -2,6 +2,8 @@
 // (log, udp, tcp, startup, convert).
 #include "figures.h"
 
+#include "app/paintthreads.h"
+
 #include <QApplication>
 #include <functional>
 #include <map>
@@ -10,6 +12,8 @@
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
+    // As the program does, so the window's figures are the program's.
+    LetPaintingThreadsEnd();
     const std::map<std::string, std::function<void()>> figures{{"log", LogLineFigures},
                                                                {"udp", UdpFloodFigures},
                                                                {"tcp", TcpFloodFigures},

@@ -1,6 +1,7 @@
 #include "app/commandline.h"
 #include "app/frmudp.h"
 #include "app/logfolderchoice.h"
+#include "app/paintthreads.h"
 #include "app/stopsignals.h"
 #include "app/unattended.h"
 
@@ -32,6 +33,7 @@ int main(int argc, char* argv[])
     IgnoreFileSizeSignal();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("peertest"));
+    LetPaintingThreadsEnd();
     // Before the window: its loading starts the log.
     UseLogFolder(LogFolderForRun());
     // Qt has taken its own options (-platform, -style, ...) out of the arguments by now.

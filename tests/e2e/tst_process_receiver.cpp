@@ -150,6 +150,13 @@ qsizetype CountLogged(const QStringList& lines, const QString& message)
                          [&](const QString& line) { return IsLoggedActivity(line, message); });
 }
 
+int ThreadsOf(qint64 pid)
+{
+    return int(QDir(QStringLiteral("/proc/%1/task").arg(pid))
+                   .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+                   .size());
+}
+
 } // namespace
 
 class TestProcessReceiver : public QObject {
@@ -205,6 +212,8 @@ void TestProcessReceiver::environmentOpensUdpReceiverAndPlacesLog()
     QVERIFY2(QTest::qWaitFor([&] { return HoldsUdpPort(run.process().processId(), port); }, 10000),
              qPrintable(QStringLiteral("the program never bound UDP port %1").arg(port)));
     QVERIFY(SendUntilLogged(run, port, "\x41\x0D\x0A"));
+    // The threads Qt painted the window with are gone once it is painted.
+    QVERIFY(QTest::qWaitFor([&] { return ThreadsOf(run.process().processId()) == 1; }, 5000));
     QVERIFY(run.stop());
 
     const QStringList lines = run.dayFileLines();

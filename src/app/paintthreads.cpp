@@ -1,0 +1,8 @@
+#include "app/paintthreads.h"
+
+#include <QThreadPool>
+
+void LetPaintingThreadsEnd()
+{
+    QThreadPool::globalInstance()->setExpiryTimeout(0);
+}
