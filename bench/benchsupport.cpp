@@ -8,6 +8,7 @@
 #include <QDate>
 #include <QEventLoop>
 #include <QFile>
+#include <QNetworkProxy>
 #include <QUdpSocket>
 #include <algorithm>
 #include <cstdio>
@@ -22,6 +23,9 @@ void PrintFigure(const QString& name, double value, const QString& unit, int dec
 quint16 FreeUdpPort()
 {
     QUdpSocket probe;
+    // Without a proxy to ask about: asking starts a thread of Qt's that stays for the run, and
+    // while a second thread lives each system call on a descriptor costs the window more.
+    probe.setProxy(QNetworkProxy::NoProxy);
     probe.bind(QHostAddress::Any, 0);
     return probe.localPort();
 }
