@@ -325,7 +325,9 @@ void UdpFloodFigures()
         if (!floorFirst)
             figures.floor = FloodFloor(sustained100k);
         pairs.push_back(figures);
-        programRatios.push_back(figures.ProgramRatio());
+        // A program run with nothing logged is left out of its median, which says of how many.
+        if (figures.program.logged > 0)
+            programRatios.push_back(figures.ProgramRatio());
         PrintPair(pair, figures);
     }
     std::sort(pairs.begin(), pairs.end(),
@@ -337,9 +339,9 @@ void UdpFloodFigures()
     PrintFigure(QStringLiteral("udp sustained 100000/s, cpu ratio to floor (median of %1 pairs)")
                     .arg(kPairs),
                 median.Ratio(), QStringLiteral("x"));
-    PrintFigure(
-        QStringLiteral("program at 100000/s, cpu ratio to floor (median of %1 pairs)").arg(kPairs),
-        Median(programRatios), QStringLiteral("x"));
+    PrintFigure(QStringLiteral("program at 100000/s, cpu ratio to floor (median of %1 pairs)")
+                    .arg(programRatios.size()),
+                Median(programRatios), QStringLiteral("x"));
     PrintFigure(QStringLiteral("udp sustained 100000/s, last line after the sender stopped"),
                 median.window.lastAfterSenderSeconds, QStringLiteral("s"), 2);
 

@@ -1,47 +1,18 @@
 #include "programflood.h"
 
 #include "benchsupport.h"
+#include "support/processports.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QSet>
 #include <QTemporaryDir>
 #include <csignal>
 #include <unistd.h>
 
 namespace {
-
-// Whether the process holds a UDP socket on `port`: the system's socket tables name the socket's
-// inode, the process's descriptors link to it. Asked instead of binding the port, which could
-// take it from under the program as it starts.
-bool HoldsUdpPort(qint64 pid, quint16 port)
-{
-    const QByteArray localPort =
-        ':' + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
-    QSet<QByteArray> inodes;
-    for (const char* table : {"/proc/net/udp", "/proc/net/udp6"}) {
-        QFile file(QString::fromLatin1(table));
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray& line : file.readAll().split('\n')) {
-            const QList<QByteArray> fields = line.simplified().split(' ');
-            if (fields.size() > 9 && fields.at(1).endsWith(localPort))
-                inodes.insert("socket:[" + fields.at(9) + ']');
-        }
-    }
-    const QString fds = QStringLiteral("/proc/%1/fd/").arg(pid);
-    for (const QString& fd : QDir(fds).entryList(QDir::NoDotAndDotDot | QDir::System)) {
-        char link[64] = {};
-        const ssize_t length =
-            ::readlink(QFile::encodeName(fds + fd).constData(), link, sizeof link - 1);
-        if (length > 0 && inodes.contains(QByteArray(link, length)))
-            return true;
-    }
-    return false;
-}
 
 // User and system CPU of the process so far, in seconds.
 double ProcessCpuSeconds(qint64 pid)
@@ -96,6 +67,12 @@ ProgramFloodResult FloodProgram(int count, int rate, int size)
     waited.start();
     while (!HoldsUdpPort(program.processId(), port) && waited.elapsed() < 10000)
         usleep(20000);
+    // A program that never opened its receiver has no figure, rather than a CPU figure of 0.
+    if (!HoldsUdpPort(program.processId(), port)) {
+        program.kill();
+        program.waitForFinished(10000);
+        return result;
+    }
     const double cpuBefore = ProcessCpuSeconds(program.processId());
     QProcess sender;
     sender.start(QStringLiteral(BENCH_UDPSENDER), {QString::number(port), QString::number(count),

@@ -1,6 +1,7 @@
 // The program as a process: a port on the command line or in the environment opens the receiver
 // headless, and the day file records what happened.
 #include "support/peers.h"
+#include "support/processports.h"
 #include "support/programrun.h"
 
 #include <QDeadlineTimer>
@@ -10,7 +11,6 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <unistd.h>
 
 namespace {
 
@@ -49,35 +49,6 @@ quint16 UdpPortToHandOver()
     QUdpSocket chooser;
     chooser.bind(QHostAddress::Any, 0);
     return chooser.localPort();
-}
-
-// Whether the process has a UDP socket bound to `port`: the system's socket tables name the
-// socket's inode, the process's descriptors link to it.
-bool HoldsUdpPort(qint64 pid, quint16 port)
-{
-    const QByteArray localPortField =
-        ':' + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
-    QSet<QByteArray> sockets;
-    for (const QString& table :
-         {QStringLiteral("/proc/net/udp"), QStringLiteral("/proc/net/udp6")}) {
-        QFile file(table);
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        file.readLine(); // the column names
-        while (!file.atEnd()) {
-            const QList<QByteArray> fields = file.readLine().simplified().split(' ');
-            if (fields.size() > 9 && fields.at(1).endsWith(localPortField))
-                sockets.insert("socket:[" + fields.at(9) + ']');
-        }
-    }
-    const QString fds = QStringLiteral("/proc/%1/fd").arg(pid);
-    for (const QString& fd : QDir(fds).entryList(QDir::System)) {
-        char target[64] = {};
-        const QByteArray path = QFile::encodeName(fds + QLatin1Char('/') + fd);
-        if (::readlink(path.constData(), target, sizeof target - 1) > 0 && sockets.contains(target))
-            return true;
-    }
-    return false;
 }
 
 // Nothing shows when a UDP port is bound, so the datagram goes again until the day file holds
