@@ -3,7 +3,8 @@ SHELL := /bin/bash
 BUILD ?= build
 ARGS ?=
 # libxkbcommon-dev only quiets Qt's configure-time "Could NOT find XKB" (the program does not use it).
-PACKAGES := cmake make g++ pkg-config qt6-base-dev libxkbcommon-dev libpcap-dev fonts-ipafont-gothic
+PACKAGES := cmake make g++ pkg-config qt6-base-dev libxkbcommon-dev libpcap-dev fonts-ipafont-gothic \
+  libtomlplusplus-dev libpcre2-dev libboost-dev
 JOBS := $(shell nproc)
 
 .PHONY: deps test-locale configure build run test test-sanitize fuzz bench package clean

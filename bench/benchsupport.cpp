@@ -1,8 +1,8 @@
 #include "benchsupport.h"
 
-#include "app/endprogram.h"
 #include "log/log1month.h"
 #include "log/programfolder.h"
+#include "program/endprogram.h"
 
 #include <QCoreApplication>
 #include <QDate>
@@ -84,17 +84,13 @@ bool SpinUntil(const std::function<bool()>& done, int timeoutMs)
 
 ScratchProgramFolder::ScratchProgramFolder()
 {
-    SetProgramFolder(dir_.path());
     // Closing a window must not end the benchmark.
     SetEndProgram([] {});
-    LogResetState();
 }
 
 ScratchProgramFolder::~ScratchProgramFolder()
 {
-    LogResetState();
     SetEndProgram({});
-    SetProgramFolder(QString());
 }
 
 QString ScratchProgramFolder::dayFile() const

@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 #include <QTemporaryDir>
+
+#include "log/log1month.h"
 #include <QTimer>
 #include <functional>
 #include <vector>
@@ -25,7 +27,7 @@ void CountRecord(const QString& dayFile, qint64& logged, qint64& lost);
 // Runs the event loop until `done` holds or the time is up; true when it holds.
 bool SpinUntil(const std::function<bool()>& done, int timeoutMs);
 
-// A throw-away program folder, so the window's day file lands there.
+// A throw-away program folder and a day log in it, so the window's day file lands there.
 class ScratchProgramFolder {
 public:
     ScratchProgramFolder();
@@ -36,6 +38,9 @@ public:
 
 private:
     QTemporaryDir dir_;
+
+public:
+    DayLog log{dir_.path()};
 };
 
 // A 10 ms timer on this thread that keeps the longest gap between two of its ticks: how long

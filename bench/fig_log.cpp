@@ -39,20 +39,22 @@ void BareAppend(const QByteArray& path, const QByteArray& bytes)
 void LogLineFigures()
 {
     ScratchProgramFolder folder;
-    LogStart(QStringLiteral("bench"), QString());
+    DayLog& log = folder.log;
+    log.LogStart(QStringLiteral("bench"), QString());
     // What an activity list hands over: a line that already carries its own stamp.
-    const QString text = StampedLine(QStringLiteral("RCV[30303136574743533232303030303030]"));
-    const QByteArray path = QFile::encodeName(LogCurrentFile() + QStringLiteral(".bare"));
-    const QByteArray bytes = TextToAnsiBytes(StampedLine(text)) + "\r\n";
+    const QString text =
+        log.Stamp().Stamped(QStringLiteral("RCV[30303136574743533232303030303030]"));
+    const QByteArray path = QFile::encodeName(log.LogCurrentFile() + QStringLiteral(".bare"));
+    const QByteArray bytes = TextToAnsiBytes(log.Stamp().Stamped(text)) + "\r\n";
 
     std::vector<double> logWrite;
     std::vector<double> bare;
     // Taken in turns, so both see the same file, caches and machine load.
     for (int i = 0; i < kLines; ++i) {
-        logWrite.push_back(TimeNs([&] { LogWrite(text); }) / 1000.0);
+        logWrite.push_back(TimeNs([&] { log.LogWrite(text); }) / 1000.0);
         bare.push_back(TimeNs([&] { BareAppend(path, bytes); }) / 1000.0);
     }
-    LogEnd();
+    log.LogEnd();
     const double logWriteUs = Median(logWrite);
     const double bareUs = Median(bare);
     PrintFigure(QStringLiteral("log line, LogWrite"), logWriteUs, QStringLiteral("us"));

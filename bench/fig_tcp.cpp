@@ -38,7 +38,7 @@ qint64 LoggedBytes(const QString& dayFile)
 void TcpFloodFigures()
 {
     ScratchProgramFolder folder;
-    frmUDP window{QString()};
+    frmUDP window{folder.log, QString()};
     window.show();
     QProcess pusher;
     pusher.start(QStringLiteral(BENCH_TCPPUSHER),

@@ -112,7 +112,7 @@ FloodResult FloodWindow(const Flood& flood)
         QDir().mkpath(captureFolder);
         qputenv("PEERTEST_CAPTURE", QFile::encodeName(captureFolder));
     }
-    frmUDP window(QStringLiteral("udp"));
+    frmUDP window(folder.log, QStringLiteral("udp"));
     qunsetenv("PEERTEST_CAPTURE");
     window.show();
     const quint16 port = FreeUdpPort();

@@ -1,9 +1,9 @@
 #include "activity/activitylist.h"
 
 #include "activity/activitylines.h"
-#include "activity/activityrecord.h"
 #include "activity/rowdelegate.h"
 #include "convert/numeric.h"
+#include "log/activityrecord.h"
 
 #include <QAccessible>
 #include <QFontMetricsF>
@@ -142,15 +142,15 @@ void AddBoundedLine(ActivityList* list, const QString& line)
 
 } // namespace
 
-void AddListMsg(ActivityList* list, const QString& text)
+void AddListMsg(ActivityRecord& record, ActivityList* list, const QString& text)
 {
-    RecordActivity(text, [list](const QString& line) { AddBoundedLine(list, line); });
+    record.Record(text, [list](const QString& line) { AddBoundedLine(list, line); });
     list->setCurrentRow(list->count() - 1);
 }
 
-void ShowLogFailure(ActivityList* list, const QString& failure)
+void ShowLogFailure(ActivityRecord& record, ActivityList* list, const QString& failure)
 {
-    AddBoundedLine(list, LogFailureLine(failure));
+    AddBoundedLine(list, record.LogFailureLine(failure));
 }
 
 void SideScrollAddItem(ActivityList* list, const QString& line)

@@ -6,6 +6,7 @@
 #include <QString>
 
 class ActivityLines;
+class ActivityRecord;
 class RowDelegate;
 
 // Lists holding more lines than this are emptied, in one go, before the next line is added.
@@ -55,12 +56,12 @@ private:
     bool rowPending_ = false;
 };
 
-// Records the message (see RecordActivity) and adds the lines it gives, each to a list emptied
+// Records the message (see ActivityRecord) and adds the lines it gives, each to a list emptied
 // first when it holds more than the bound; the last is selected, so it is in view.
-void AddListMsg(ActivityList* list, const QString& text);
+void AddListMsg(ActivityRecord& record, ActivityList* list, const QString& text);
 
 // Shows the stamped "Log Err: " + the failure under the same bound.
-void ShowLogFailure(ActivityList* list, const QString& failure);
+void ShowLogFailure(ActivityRecord& record, ActivityList* list, const QString& failure);
 
 // Appends the line as the list's last item and gives the list a horizontal scroll range as wide
 // as 192 spaces in its window's font, whatever the lines hold.

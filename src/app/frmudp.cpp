@@ -1,13 +1,14 @@
 #include "app/frmudp.h"
 
 #include "activity/activitylist.h"
-#include "app/capturewiring.h"
-#include "app/commandline.h"
-#include "app/endprogram.h"
+#include "capture/capture.h"
 #include "convert/conversions.h"
+#include "log/activityrecord.h"
 #include "log/log1month.h"
 #include "net/clientlink.h"
 #include "net/receiver.h"
+#include "program/commandline.h"
+#include "program/endprogram.h"
 
 #include <QCloseEvent>
 #include <QLabel>
@@ -16,8 +17,10 @@
 #include <QRadioButton>
 #include <QTimer>
 
-frmUDP::frmUDP(const QString& commandLine, const QString& receiverPort, QWidget* parent)
-    : QWidget(parent), client(std::make_unique<ClientLink>(static_cast<ClientView&>(*this))),
+frmUDP::frmUDP(DayLog& log, const QString& commandLine, const QString& receiverPort,
+               QWidget* parent)
+    : QWidget(parent), log(log), record(std::make_unique<ActivityRecord>(log)),
+      client(std::make_unique<ClientLink>(static_cast<ClientView&>(*this))),
       receiver(std::make_unique<Receiver>(static_cast<ReceiverView&>(*this))),
       commandLine(commandLine), receiverPort(receiverPort)
 {
@@ -30,9 +33,8 @@ frmUDP::~frmUDP() = default;
 
 void frmUDP::SelectMode()
 {
-    udpMode = commandLine.toUpper() == QLatin1String("UDP");
-    setWindowTitle(udpMode ? QStringLiteral("Marrowby－テスト")
-                           : QStringLiteral("Tidewell－テスト"));
+    udpMode = UdpModeOf(commandLine);
+    setWindowTitle(ModeTitle(udpMode));
 }
 
 void frmUDP::Form_Load()
@@ -108,12 +110,14 @@ void frmUDP::StartClientDefaults()
 
 void frmUDP::StartLog()
 {
-    const LogWriteResult started = LogStart(windowTitle(), QString());
+    const LogWriteResult started = log.LogStart(windowTitle(), QString());
     if (!started.failure.isEmpty())
-        ShowLogFailure(List1, started.failure);
-    capture = CaptureWiring::FromEnvironment(
-        client->Socket(), [this](const QString& line) { AddList1Msg(line); }, Winsock2(),
-        [this](const QString& line) { AddList2Msg(line); });
+        ShowLogFailure(*record, List1, started.failure);
+    capture = Capture::FromEnvironment(log.Stamp().TheClock());
+    if (capture) {
+        capture->Attach(client->Socket(), [this](const QString& line) { AddList1Msg(line); });
+        capture->Attach(Winsock2(), [this](const QString& line) { AddList2Msg(line); });
+    }
 }
 
 bool frmUDP::OpenReceiverAtStart(const QString& portText)
@@ -141,5 +145,5 @@ void frmUDP::CloseReceiver()
 
 void frmUDP::EndLog()
 {
-    LogEnd();
+    log.LogEnd();
 }

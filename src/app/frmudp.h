@@ -9,7 +9,9 @@
 #include <memory>
 
 class ActivityList;
-class CaptureWiring;
+class ActivityRecord;
+class Capture;
+class DayLog;
 class ClientLink;
 class Receiver;
 class Winsock;
@@ -27,8 +29,9 @@ class frmUDP : public QWidget, public ClientView, public ReceiverView {
 public:
     // Builds every control with its design values, then runs Form_Load. `receiverPort` opens the
     // receiver at the first activation, as a port on the command line does, when that names none.
-    explicit frmUDP(const QString& commandLine, const QString& receiverPort = QString(),
-                    QWidget* parent = nullptr);
+    // Every line of either list also goes to `log`.
+    frmUDP(DayLog& log, const QString& commandLine, const QString& receiverPort = QString(),
+           QWidget* parent = nullptr);
     ~frmUDP() override;
 
     // The client half (its socket and routines) and the receiving half (Winsock2).
@@ -121,9 +124,11 @@ private:
     // Writes the log's closing line.
     void EndLog();
 
+    DayLog& log;
+    std::unique_ptr<ActivityRecord> record;
     std::unique_ptr<ClientLink> client;
     std::unique_ptr<Receiver> receiver;
-    std::unique_ptr<CaptureWiring> capture; // destroyed first: it unhooks the sockets
+    std::unique_ptr<Capture> capture; // destroyed first: it unhooks the sockets
     const QString commandLine;
     const QString receiverPort;
     bool udpMode = false;

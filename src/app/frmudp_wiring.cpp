@@ -41,31 +41,67 @@ void frmUDP::ConnectHandlers()
             receiverHandler(&Receiver::cmdRcvPortSend_Click));
 }
 
-Winsock& frmUDP::Winsock2() { return receiver->Winsock2; }
+Winsock& frmUDP::Winsock2()
+{
+    return receiver->Winsock2;
+}
 
 void frmUDP::DoSendEtherHex(Winsock& socket, const QString& payload)
 {
     client->DoSendEtherHex(socket, payload);
 }
 
-void frmUDP::DoSendEther(Winsock& socket, const QString& text) { client->DoSendEther(socket, text); }
+void frmUDP::DoSendEther(Winsock& socket, const QString& text)
+{
+    client->DoSendEther(socket, text);
+}
 
 void frmUDP::DoSendEther2(Winsock& socket, const QString& iSend_Data)
 {
     receiver->DoSendEther2(socket, iSend_Data);
 }
 
-void frmUDP::AddList1Msg(const QString& text) { AddListMsg(List1, text); }
-void frmUDP::AddList2Msg(const QString& text) { AddListMsg(List2, text); }
+void frmUDP::AddList1Msg(const QString& text)
+{
+    AddListMsg(*record, List1, text);
+}
+void frmUDP::AddList2Msg(const QString& text)
+{
+    AddListMsg(*record, List2, text);
+}
 
-QString frmUDP::PayloadText() const { return Text1->text(); }
-QString frmUDP::HostText() const { return txtIP->text(); }
-QString frmUDP::PortText() const { return txtPortNo->text(); }
-QString frmUDP::IntervalText() const { return txtContTime->text(); }
-bool frmUDP::HexDisplay() const { return Option1->isChecked(); }
-void frmUDP::SetCountCaption(const QString& caption) { lblCount->setText(caption); }
-bool frmUDP::SendButtonEnabled() const { return cmdOneShot->isEnabled(); }
-void frmUDP::SetSendButtonEnabled(bool enabled) { SetEnabledKeepingFocus(cmdOneShot, enabled); }
+QString frmUDP::PayloadText() const
+{
+    return Text1->text();
+}
+QString frmUDP::HostText() const
+{
+    return txtIP->text();
+}
+QString frmUDP::PortText() const
+{
+    return txtPortNo->text();
+}
+QString frmUDP::IntervalText() const
+{
+    return txtContTime->text();
+}
+bool frmUDP::HexDisplay() const
+{
+    return Option1->isChecked();
+}
+void frmUDP::SetCountCaption(const QString& caption)
+{
+    lblCount->setText(caption);
+}
+bool frmUDP::SendButtonEnabled() const
+{
+    return cmdOneShot->isEnabled();
+}
+void frmUDP::SetSendButtonEnabled(bool enabled)
+{
+    SetEnabledKeepingFocus(cmdOneShot, enabled);
+}
 
 void frmUDP::SetContinuousSending(bool on)
 {
@@ -85,6 +121,15 @@ void frmUDP::SetContinuousSending(bool on)
     }
 }
 
-QString frmUDP::RcvPortText() const { return txtRcvPort->text(); }
-void frmUDP::SetRcvOpenEnabled(bool enabled) { cmdRcvOpen->setEnabled(enabled); }
-QString frmUDP::ReplyText() const { return txtRCVPORTSEND->text(); }
+QString frmUDP::RcvPortText() const
+{
+    return txtRcvPort->text();
+}
+void frmUDP::SetRcvOpenEnabled(bool enabled)
+{
+    cmdRcvOpen->setEnabled(enabled);
+}
+QString frmUDP::ReplyText() const
+{
+    return txtRCVPORTSEND->text();
+}

@@ -1,21 +1,27 @@
-#include "app/commandline.h"
 #include "app/frmudp.h"
-#include "app/logfolderchoice.h"
 #include "app/paintthreads.h"
-#include "app/stopsignals.h"
-#include "app/unattended.h"
+#include "log/log1month.h"
+#include "program/commandline.h"
+#include "program/logfolderchoice.h"
+#include "program/stopsignals.h"
+#include "program/unattended.h"
 
 #include <QApplication>
 #include <cstdio>
 
 namespace {
 
-// Answered before Qt is started, so no display is needed and no log is touched.
-bool AnswersHelpOrVersion(int argc, char* argv[])
+QStringList ArgumentsOf(int argc, char* argv[])
 {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+// Answered before Qt is started, so no display is needed and no log is touched.
+bool AnswersHelpOrVersion(const QStringList& arguments)
+{
     const QString text = HelpOrVersionText(arguments);
     if (text.isEmpty())
         return false;
@@ -23,24 +29,45 @@ bool AnswersHelpOrVersion(int argc, char* argv[])
     return true;
 }
 
-} // namespace
-
-int main(int argc, char* argv[])
+// A run nobody sees has no window at all: the receiver, the log and the capture alone.
+int RunUnattended(int argc, char* argv[])
 {
-    if (AnswersHelpOrVersion(argc, argv))
-        return 0;
-    HoldStopSignals();
-    IgnoreFileSizeSignal();
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("peertest"));
+    const QString folder = LogFolderForRun();
+    UseLogFolder(folder);
+    DayLog log(folder);
+    const QStringList arguments = WithoutPlatformArgument(QCoreApplication::arguments());
+    UnattendedReceiver receiver(log, CommandLineText(arguments), ReceiverPortSetting());
+    OnStopSignal(&receiver, [&receiver] { receiver.End(0); });
+    receiver.Start();
+    return app.exec();
+}
+
+int RunWindow(int argc, char* argv[])
+{
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("peertest"));
     LetPaintingThreadsEnd();
     // Before the window: its loading starts the log.
-    UseLogFolder(LogFolderForRun());
+    const QString folder = LogFolderForRun();
+    UseLogFolder(folder);
+    DayLog log(folder);
     // Qt has taken its own options (-platform, -style, ...) out of the arguments by now.
-    frmUDP window(CommandLineText(QCoreApplication::arguments()), ReceiverPortSetting());
-    CloseOnStopSignals(&window);
-    if (NoOneSeesTheWindow())
-        FailLoudlyWhenUnattended(window);
+    frmUDP window(log, CommandLineText(QCoreApplication::arguments()), ReceiverPortSetting());
+    OnStopSignal(&window, [&window] { window.close(); });
     window.show();
     return app.exec();
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    const QStringList arguments = ArgumentsOf(argc, argv);
+    if (AnswersHelpOrVersion(arguments))
+        return 0;
+    HoldStopSignals();
+    IgnoreFileSizeSignal();
+    return NoOneSeesTheWindow(arguments) ? RunUnattended(argc, argv) : RunWindow(argc, argv);
 }

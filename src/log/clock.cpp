@@ -2,48 +2,24 @@
 
 #include "log/systemclock.h"
 
-#include <limits>
-
-namespace {
-
-// Asked for three times a line, so held where no first-use guard is checked.
-std::function<QDateTime()> clockOverride;
-
-std::function<QDateTime()>& ClockOverride()
+QDateTime Clock::SystemNow() const
 {
-    return clockOverride;
-}
-
-// Turning the system clock into local time costs about a microsecond, and it is read for every
-// line shown and logged; within one second nothing a reader looks at changes.
-QDateTime SystemNow()
-{
-    static qint64 second = std::numeric_limits<qint64>::min();
-    static QDateTime moment;
     const qint64 now = QDateTime::currentSecsSinceEpoch();
-    if (now != second) {
-        moment = QDateTime::fromSecsSinceEpoch(now);
-        second = now;
+    if (now != second_) {
+        moment_ = QDateTime::fromSecsSinceEpoch(now);
+        second_ = now;
     }
-    return moment;
+    return moment_;
 }
 
-} // namespace
-
-QDateTime Now()
+QDateTime Clock::Now() const
 {
-    const auto& clock = ClockOverride();
-    return clock ? clock() : SystemNow();
+    return reading_ ? reading_() : SystemNow();
 }
 
-std::optional<qint64> SystemSecond()
+std::optional<qint64> Clock::SystemSecond() const
 {
-    if (ClockOverride())
+    if (reading_)
         return std::nullopt;
     return SystemClockSecond();
-}
-
-void SetClock(std::function<QDateTime()> clock)
-{
-    ClockOverride() = std::move(clock);
 }

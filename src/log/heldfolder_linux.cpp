@@ -13,20 +13,6 @@ namespace {
 // Asking the path again costs a system call; this often it is nothing beside a line's own.
 constexpr qint64 kRecheckNs = 10'000'000;
 
-struct HeldFolder {
-    QByteArray path;
-    int fd = -1;
-    dev_t device = 0;
-    ino_t inode = 0;
-    qint64 checkedNs = 0;
-};
-
-HeldFolder& Held()
-{
-    static HeldFolder held;
-    return held;
-}
-
 qint64 CoarseNowNs()
 {
     timespec now = {};
@@ -34,14 +20,22 @@ qint64 CoarseNowNs()
     return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
 
-void Release()
+} // namespace
+
+HeldFolder::~HeldFolder()
 {
-    if (Held().fd >= 0)
-        ::close(Held().fd);
-    Held() = HeldFolder();
+    Release();
 }
 
-bool Hold(QByteArrayView folderView)
+void HeldFolder::Release()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    path_.clear();
+    fd_ = -1;
+}
+
+bool HeldFolder::Hold(QByteArrayView folderView)
 {
     Release();
     const QByteArray folder = folderView.toByteArray();
@@ -53,36 +47,36 @@ bool Hold(QByteArrayView folderView)
         ::close(fd);
         return false;
     }
-    Held() = {folder, fd, status.st_dev, status.st_ino, CoarseNowNs()};
+    path_ = folder;
+    fd_ = fd;
+    device_ = status.st_dev;
+    inode_ = status.st_ino;
+    checkedNs_ = CoarseNowNs();
     return true;
 }
 
 // Whether the held folder is still the one its path leads to, asked at most every kRecheckNs.
-bool StillAtItsPath()
+bool HeldFolder::StillAtItsPath()
 {
-    HeldFolder& held = Held();
     const qint64 now = CoarseNowNs();
-    if (now - held.checkedNs < kRecheckNs)
+    if (now - checkedNs_ < kRecheckNs)
         return true;
     struct stat status = {};
-    if (::stat(held.path.constData(), &status) != 0 || status.st_dev != held.device ||
-        status.st_ino != held.inode)
+    if (::stat(path_.constData(), &status) != 0 || status.st_dev != device_ ||
+        status.st_ino != inode_)
         return false;
-    held.checkedNs = now;
+    checkedNs_ = now;
     return true;
 }
 
-bool HeldFor(QByteArrayView folder)
+bool HeldFolder::HeldFor(QByteArrayView folder)
 {
-    const HeldFolder& held = Held();
-    if (held.fd >= 0 && QByteArrayView(held.path) == folder && StillAtItsPath())
+    if (fd_ >= 0 && QByteArrayView(path_) == folder && StillAtItsPath())
         return true;
     return Hold(folder);
 }
 
-} // namespace
-
-int OpenThroughHeldFolder(const QByteArray& path, int flags, int mode)
+int HeldFolder::Open(const QByteArray& path, int flags, int mode)
 {
     // The path as the system reads it: up to its first NUL, if it holds one.
     const size_t length = std::strlen(path.constData());
@@ -92,7 +86,7 @@ int OpenThroughHeldFolder(const QByteArray& path, int flags, int mode)
     if (slash < 0 || size_t(slash) == length - 1)
         return ::open(path.constData(), flags, mode);
     if (HeldFor(QByteArrayView(path.constData(), slash == 0 ? 1 : slash))) {
-        const int fd = ::openat(Held().fd, path.constData() + slash + 1, flags, mode);
+        const int fd = ::openat(fd_, path.constData() + slash + 1, flags, mode);
         if (fd >= 0)
             return fd;
         // The held folder may be gone while another stands at its path: the path decides, and

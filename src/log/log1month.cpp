@@ -3,9 +3,7 @@
 #include "convert/controls.h"
 #include "convert/conversions.h"
 
-#include "log/clock.h"
-#include "log/programfolder.h"
-#include "log/textfile.h"
+#include "log/monthfile.h"
 #include "log/weekday.h"
 #include "log/zemfmt.h"
 
@@ -14,27 +12,9 @@
 
 namespace {
 
-struct LogState {
-    QString file;   // empty: no log started
-    QString folder; // empty or ending in a separator
-    QString title;
-    qint64 linesNotWritten = 0; // the current run of failures
-};
-
-LogState& State()
-{
-    static LogState state;
-    return state;
-}
-
 // Only the head of the first line matters, so a huge file is never read whole.
 constexpr qint64 kFirstLinePeekBytes = 256;
 constexpr qsizetype kDateLength = 10;
-
-QString DefaultPrefix()
-{
-    return ProgramFolder() + QLatin1Char('/');
-}
 
 bool EndsInSeparator(const QString& folder)
 {
@@ -120,128 +100,111 @@ bool PlainAsciiLine(QStringView stamp, const QString& text, QByteArray& out)
     return true;
 }
 
-// Why the stamped line could not be appended to the file; empty when it was.
-QString AppendStamped(const QString& file, const QString& text)
-{
-    // Kept for the run, so a line costs no allocation of its own.
-    static QByteArray line;
-    if (PlainAsciiLine(NowStamp(), text, line))
-        return TextFileAppendEncoded(file, line);
-    return TextFileAppendLine(file, StampedLine(EscapeControls(text)));
-}
-
 } // namespace
 
-LogWriteResult LogStart(const QString& title, const QString& folder)
+DayLog::DayLog(const QString& programFolder, const Clock& clock)
+    : programFolder_(programFolder), clock_(clock)
 {
-    LogFolderSet(folder);
-    State().file = LogDayFilePath();
-    State().title = title;
-    LogResetIfOld();
-    return LogWrite(QStringLiteral("Start ") + State().title);
 }
 
-void LogEnd()
+QString DayLog::DefaultPrefix() const
+{
+    return programFolder_ + QLatin1Char('/');
+}
+
+// Why the stamped line could not be appended to the file; empty when it was.
+QString DayLog::AppendStamped(const QString& file, const QString& text)
+{
+    if (PlainAsciiLine(stamp_.Now(), text, line_))
+        return textFile_.AppendEncoded(file, line_);
+    return textFile_.AppendLine(file, stamp_.Stamped(EscapeControls(text)));
+}
+
+LogWriteResult DayLog::LogStart(const QString& title, const QString& folder)
+{
+    LogFolderSet(folder);
+    file_ = LogDayFilePath();
+    title_ = title;
+    LogResetIfOld();
+    return LogWrite(QStringLiteral("Start ") + title_);
+}
+
+void DayLog::LogEnd()
 {
     // Lines lost just before the end are told as an activity list would have told them.
     if (LogLinesNotWritten() > 0)
-        LogWriteNotice(StampedLine(LogNotWrittenNotice(LogLinesNotWritten())));
-    LogWrite(QStringLiteral("End ") + State().title);
-    State().file.clear();
-    State().title.clear();
+        LogWriteNotice(stamp_.Stamped(LogNotWrittenNotice(LogLinesNotWritten())));
+    LogWrite(QStringLiteral("End ") + title_);
+    file_.clear();
+    title_.clear();
 }
 
-LogWriteResult LogWrite(const QString& text)
+LogWriteResult DayLog::LogWrite(const QString& text)
 {
     const QString file = LogCurrentFile();
     if (file.isEmpty())
         return {};
     const QString failure = AppendStamped(file, text);
     if (failure.isEmpty()) {
-        State().linesNotWritten = 0;
+        failures_.End();
         return {true, QString()};
     }
     // Only the first line of a run is told; the rest are counted.
-    if (State().linesNotWritten++ > 0)
+    if (!failures_.Fail())
         return {};
     return {false, failure + QStringLiteral(" (") + file + QLatin1Char(')')};
 }
 
-qint64 LogLinesNotWritten()
-{
-    return State().linesNotWritten;
-}
-
-bool LogWriteNotice(const QString& text)
+bool DayLog::LogWriteNotice(const QString& text)
 {
     const QString file = LogCurrentFile();
     if (file.isEmpty() || !AppendStamped(file, text).isEmpty())
         return false;
-    State().linesNotWritten = 0;
+    failures_.End();
     return true;
 }
 
-QString LogNotWrittenNotice(qint64 lines)
+QString DayLog::LogNotWrittenNotice(qint64 lines)
 {
     return QStringLiteral("Log Err: ") + QString::number(lines) +
            QStringLiteral(" lines not written.");
 }
 
-QString LogCurrentFile()
+QString DayLog::LogCurrentFile() const
 {
-    return State().file.isEmpty() ? WeekdayLogFile() : State().file;
+    return file_.isEmpty() ? WeekdayLogFile() : file_;
 }
 
-void LogResetIfOld()
+void DayLog::LogResetIfOld()
 {
-    const QString today = FixedDateText(Now());
-    TextFileEmptyIf(LogCurrentFile(), kFirstLinePeekBytes, [&](const QByteArray& head) {
+    const QString today = FixedDateText(clock_.Now());
+    textFile_.EmptyIf(LogCurrentFile(), kFirstLinePeekBytes, [&](const QByteArray& head) {
         const QString first = FirstLine(head);
         return first.size() > kDateLength && first.left(kDateLength) != today;
     });
 }
 
-void LogFolderSet(const QString& folder)
+void DayLog::LogFolderSet(const QString& folder)
 {
     QString trimmed = TrimSpaces(folder);
     if (!trimmed.isEmpty() && !EndsInSeparator(trimmed))
         trimmed += QLatin1Char('/');
-    State().folder = trimmed;
+    folder_ = trimmed;
 }
 
-QString LogDayFilePath()
+QString DayLog::LogDayFilePath() const
 {
-    const QString ymd = TodayYmd();
+    const QString ymd = TodayYmd(clock_);
     if (ymd.isEmpty())
         return QString();
-    const QString prefix = State().folder.isEmpty() ? DefaultPrefix() : State().folder;
-    return prefix + ymd.right(2) + QStringLiteral(".LOG");
+    const QString prefix = folder_.isEmpty() ? DefaultPrefix() : folder_;
+    return prefix + MonthFile::Name(ymd, QStringLiteral(".LOG"));
 }
 
-QString WeekdayLogFile()
+QString DayLog::WeekdayLogFile() const
 {
-    const QString weekday = YmdWeekdayName(TodayYmd());
+    const QString weekday = YmdWeekdayName(TodayYmd(clock_));
     if (weekday.isEmpty())
         return QString();
     return DefaultPrefix() + weekday.left(3);
-}
-
-QString LogFolder()
-{
-    return State().folder;
-}
-
-QString LogFile()
-{
-    return State().file;
-}
-
-QString LogTitle()
-{
-    return State().title;
-}
-
-void LogResetState()
-{
-    State() = LogState();
 }

@@ -1,5 +1,10 @@
 #pragma once
 
+#include "log/clock.h"
+#include "log/failurerun.h"
+#include "log/textfile.h"
+#include "log/zemfmt.h"
+
 #include <QString>
 
 // The one-month run log: one file per day of the month ("24.LOG") in the log folder, emptied
@@ -18,47 +23,70 @@ struct LogWriteResult {
     QString failure;
 };
 
-// Fixes the folder (empty: the program's folder) and today's day file, applies the one-month
-// rule, then writes "Start " and the title; the result is that line's.
-LogWriteResult LogStart(const QString& title, const QString& folder);
+class DayLog {
+public:
+    // `programFolder` is where the log lives when LogStart names no folder, and where the weekday
+    // file goes; `clock` dates the files and stamps the lines.
+    DayLog(const QString& programFolder, const Clock& clock = Clock());
+    DayLog(const DayLog&) = delete;
+    DayLog& operator=(const DayLog&) = delete;
 
-// Writes "End " and the title, then forgets the day file and the title (the folder stays).
-void LogEnd();
+    // Fixes the folder (empty: the program's folder) and today's day file, applies the one-month
+    // rule, then writes "Start " and the title; the result is that line's.
+    LogWriteResult LogStart(const QString& title, const QString& folder);
 
-// Appends one stamped line to the current file; nothing, and no failure, when no file can be
-// named. A line written ends the current run of failures.
-LogWriteResult LogWrite(const QString& text);
+    // Writes "End " and the title, then forgets the day file and the title (the folder stays).
+    void LogEnd();
 
-// Lines not written since the last line that was (the current run of failures); 0 when none.
-qint64 LogLinesNotWritten();
+    // Appends one stamped line to the current file; nothing, and no failure, when no file can be
+    // named. A line written ends the current run of failures.
+    LogWriteResult LogWrite(const QString& text);
 
-// Writes a line that is not itself counted as lost when it fails (the recovery notice); true when
-// written, and then the run of failures is over (the count goes back to 0).
-bool LogWriteNotice(const QString& text);
+    // Lines not written since the last line that was (the current run of failures); 0 when none.
+    qint64 LogLinesNotWritten() const { return failures_.Count(); }
 
-// The text of that notice: "Log Err: " + the count + " lines not written.".
-QString LogNotWrittenNotice(qint64 lines);
+    // Writes a line that is not itself counted as lost when it fails (the recovery notice); true
+    // when written, and then the run of failures is over (the count goes back to 0).
+    bool LogWriteNotice(const QString& text);
 
-// The file lines go to now: the day file while a log is started, otherwise the weekday file.
-QString LogCurrentFile();
+    // The text of that notice: "Log Err: " + the count + " lines not written.".
+    static QString LogNotWrittenNotice(qint64 lines);
 
-// Empties the current file when its first line is longer than ten characters and does not
-// begin with today's date. A missing, unreadable or empty file is left alone, and so is anything
-// but a regular file (a symbolic link included).
-void LogResetIfOld();
+    // The file lines go to now: the day file while a log is started, otherwise the weekday file.
+    QString LogCurrentFile() const;
 
-// Trims spaces and makes the folder end in a separator; empty means the program's folder.
-void LogFolderSet(const QString& folder);
+    // Empties the current file when its first line is longer than ten characters and does not
+    // begin with today's date. A missing, unreadable or empty file is left alone, and so is
+    // anything but a regular file (a symbolic link included).
+    void LogResetIfOld();
 
-// Today's day file in the log folder, or empty when today's date cannot be made out.
-QString LogDayFilePath();
+    // Trims spaces and makes the folder end in a separator; empty means the program's folder.
+    void LogFolderSet(const QString& folder);
 
-// The file for lines written while no log is started: the first three characters of today's
-// weekday name, no extension, in the program's folder. Empty when it cannot be named.
-QString WeekdayLogFile();
+    // Today's day file in the log folder, or empty when today's date cannot be made out.
+    QString LogDayFilePath() const;
 
-// The module's state, for tests.
-QString LogFolder();
-QString LogFile();
-QString LogTitle();
-void LogResetState();
+    // The file for lines written while no log is started: the first three characters of today's
+    // weekday name, no extension, in the program's folder. Empty when it cannot be named.
+    QString WeekdayLogFile() const;
+
+    QString Folder() const { return folder_; }
+    QString File() const { return file_; }
+    QString Title() const { return title_; }
+    // The stamp of this log's lines, for lines shown beside them.
+    LineStamp& Stamp() { return stamp_; }
+
+private:
+    QString DefaultPrefix() const;
+    QString AppendStamped(const QString& file, const QString& text);
+
+    const QString programFolder_;
+    const Clock clock_;
+    LineStamp stamp_{clock_};
+    TextFile textFile_;
+    QString file_;   // empty: no log started
+    QString folder_; // empty or ending in a separator
+    QString title_;
+    FailureRun failures_;
+    QByteArray line_; // the last line's bytes, its buffer used again by the next
+};

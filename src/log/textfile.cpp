@@ -3,6 +3,7 @@
 #include "convert/codepage.h"
 #include "log/fileends.h"
 #include "log/heldfolder.h"
+#include "log/monthfile.h"
 
 #include <QFile>
 #include <cerrno>
@@ -12,90 +13,6 @@
 #include <unistd.h>
 
 namespace {
-
-// O_NONBLOCK: a FIFO at the path fails or is turned away at once instead of waiting for a reader.
-constexpr int kNoLinkNoWait = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
-
-// The log appends to the same file line after line; its name is encoded for the system once.
-const QByteArray& SystemPath(const QString& file)
-{
-    static QString lastFile;
-    static QByteArray lastPath;
-    // The file's name is nearly always the very text of the last call, which needs no comparing.
-    const bool sameText =
-        file.constData() == lastFile.constData() && file.size() == lastFile.size();
-    if (lastPath.isEmpty() || (!sameText && file != lastFile)) {
-        lastPath = QFile::encodeName(file);
-        lastFile = file;
-    }
-    return lastPath;
-}
-
-QString NotRegularFile()
-{
-    return QStringLiteral("Not a regular file");
-}
-
-QString SystemReason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-// O_NOFOLLOW turns a symbolic link at the path into a "loop"; it is named for what it is.
-QString OpenFailure(const char* path, int error)
-{
-    struct stat status = {};
-    if (error == ELOOP && ::lstat(path, &status) == 0 && S_ISLNK(status.st_mode))
-        return NotRegularFile();
-    return SystemReason(error);
-}
-
-// Where this program's last line into the file ended. While the file still has that size it
-// ends in this program's CR LF, and its tail need not be read.
-struct LastLineEnd {
-    QByteArray path;
-    qint64 size = -1;
-};
-
-LastLineEnd& LastEnd()
-{
-    static LastLineEnd last;
-    return last;
-}
-
-void NoteLastEnd(const QByteArray& path, qint64 size)
-{
-    LastLineEnd& last = LastEnd();
-    // The same buffer is the same path; copying it would cost two atomic counts a line.
-    if (path.constData() != last.path.constData() || path.size() != last.path.size())
-        last.path = path;
-    last.size = size;
-}
-
-bool EndsWhereLastLineDid(const QByteArray& path, qint64 size)
-{
-    const LastLineEnd& last = LastEnd();
-    const bool samePath =
-        path.constData() == last.path.constData() && path.size() == last.path.size();
-    return size > 0 && size == last.size && (samePath || path == last.path);
-}
-
-// Where the next line goes, or -1 for anything but a regular file. Nearly always the file is as
-// this program's last line left it, which one seek to its end tells: a FIFO cannot seek, and a
-// device seeks to 0 or to its own size, never to exactly where a line ended. Only a file someone
-// else has been at is asked its type, and has its tail read: a line torn off by a killed run, a
-// power cut or another program is left as it is, and the next line starts on a line of its own.
-qint64 LineStart(int fd, const QByteArray& path, bool& afterTornLine)
-{
-    qint64 size = qint64(::lseek(fd, 0, SEEK_END));
-    afterTornLine = false;
-    if (EndsWhereLastLineDid(path, size))
-        return size;
-    if (!RegularFileSize(fd, size))
-        return -1;
-    afterTornLine = !EndsInLineEnd(fd, size);
-    return size;
-}
 
 // What a failed write left of the line: `written` bytes from `start` (-1 until a write stopped
 // short, so the common path asks for no file position).
@@ -128,15 +45,61 @@ bool WriteAll(int fd, const QByteArray& bytes, PartWritten& part)
     return true;
 }
 
+} // namespace
+
+const QByteArray& TextFile::SystemPath(const QString& file)
+{
+    // The file's name is nearly always the very text of the last call, which needs no comparing.
+    const bool sameText =
+        file.constData() == lastFile_.constData() && file.size() == lastFile_.size();
+    if (lastPath_.isEmpty() || (!sameText && file != lastFile_)) {
+        lastPath_ = QFile::encodeName(file);
+        lastFile_ = file;
+    }
+    return lastPath_;
+}
+
+void TextFile::NoteLastEnd(const QByteArray& path, qint64 size)
+{
+    // The same buffer is the same path; copying it would cost two atomic counts a line.
+    if (path.constData() != lastEndPath_.constData() || path.size() != lastEndPath_.size())
+        lastEndPath_ = path;
+    lastEndSize_ = size;
+}
+
+bool TextFile::EndsWhereLastLineDid(const QByteArray& path, qint64 size) const
+{
+    const bool samePath =
+        path.constData() == lastEndPath_.constData() && path.size() == lastEndPath_.size();
+    return size > 0 && size == lastEndSize_ && (samePath || path == lastEndPath_);
+}
+
+// Where the next line goes, or -1 for anything but a regular file. Nearly always the file is as
+// this object's last line left it, which one seek to its end tells: a FIFO cannot seek, and a
+// device seeks to 0 or to its own size, never to exactly where a line ended. Only a file someone
+// else has been at is asked its type, and has its tail read: a line torn off by a killed run, a
+// power cut or another program is left as it is, and the next line starts on a line of its own.
+qint64 TextFile::LineStart(int fd, const QByteArray& path, bool& afterTornLine)
+{
+    qint64 size = qint64(::lseek(fd, 0, SEEK_END));
+    afterTornLine = false;
+    if (EndsWhereLastLineDid(path, size))
+        return size;
+    if (!RegularFileSize(fd, size))
+        return -1;
+    afterTornLine = !EndsInLineEnd(fd, size);
+    return size;
+}
+
 // The line goes in whole or what went in of it is cut back off, so no torn line stays to have
 // the next one glued onto it; unless another program has appended behind it meanwhile, whose line
 // is worth more than the tidiness of ours.
-QString AppendWhole(int fd, const QByteArray& path, const QByteArray& line)
+QString TextFile::AppendWhole(int fd, const QByteArray& path, const QByteArray& line)
 {
     bool afterTornLine = false;
     const qint64 sizeBefore = LineStart(fd, path, afterTornLine);
     if (sizeBefore < 0)
-        return NotRegularFile();
+        return MonthFile::NotRegularFile();
     const QByteArray afterLineEnd = afterTornLine ? QByteArrayLiteral("\r\n") + line : QByteArray();
     const QByteArray& bytes = afterTornLine ? afterLineEnd : line;
     PartWritten part;
@@ -145,57 +108,39 @@ QString AppendWhole(int fd, const QByteArray& path, const QByteArray& line)
         return QString();
     }
     const int error = errno;
-    LastEnd() = {};
+    lastEndSize_ = -1;
     UndoShortAppend(fd, part.start, part.written);
-    return SystemReason(error);
+    return MonthFile::SystemReason(error);
 }
 
-qint64 ReadHead(int fd, QByteArray& head)
+QString TextFile::AppendLine(const QString& file, const QString& line)
 {
-    for (;;) {
-        const ssize_t got = ::read(fd, head.data(), size_t(head.size()));
-        if (got >= 0 || errno != EINTR)
-            return got;
-    }
+    return AppendEncoded(file, TextToAnsiLine(line));
 }
 
-} // namespace
-
-QString TextFileAppendLine(const QString& file, const QString& line)
-{
-    return TextFileAppendEncoded(file, TextToAnsiLine(line));
-}
-
-QString TextFileAppendEncoded(const QString& file, const QByteArray& bytes)
+QString TextFile::AppendEncoded(const QString& file, const QByteArray& bytes)
 {
     // Straight to the system: one open, one write of the whole line, one close. (A file object
     // costs as much again as these three calls.)
     const QByteArray& path = SystemPath(file);
-    const int fd = OpenThroughHeldFolder(path, O_WRONLY | O_APPEND | O_CREAT | kNoLinkNoWait, 0666);
+    QString failure;
+    const int fd = MonthFile::Open(held_, path, O_WRONLY | O_APPEND | O_CREAT, failure);
     if (fd < 0)
-        return OpenFailure(path.constData(), errno);
-    QString failure = AppendWhole(fd, path, bytes);
+        return failure;
+    failure = AppendWhole(fd, path, bytes);
     if (::close(fd) != 0 && failure.isEmpty())
-        failure = SystemReason(errno);
+        failure = MonthFile::SystemReason(errno);
     return failure;
 }
 
-void TextFileEmptyIf(const QString& file, qint64 headBytes,
-                     const std::function<bool(const QByteArray& head)>& shouldEmpty)
+void TextFile::EmptyIf(const QString& file, qint64 headBytes,
+                       const std::function<bool(const QByteArray& head)>& shouldEmpty)
 {
     // Emptied through the descriptor that was checked, never by opening the path again.
-    const int fd = ::open(SystemPath(file).constData(), O_RDWR | kNoLinkNoWait);
+    QString failure;
+    const int fd = MonthFile::Open(held_, SystemPath(file), O_RDWR, failure);
     if (fd < 0)
         return;
-    qint64 size = 0;
-    QByteArray head(qsizetype(headBytes), Qt::Uninitialized);
-    if (RegularFileSize(fd, size)) {
-        const qint64 got = ReadHead(fd, head);
-        head.truncate(qsizetype(qMax<qint64>(got, 0)));
-        if (!head.isEmpty() && shouldEmpty(head)) {
-            // When this fails the old lines stay and the new ones follow them.
-            [[maybe_unused]] const int emptied = ::ftruncate(fd, 0);
-        }
-    }
+    MonthFile::EmptyIfOfAnotherDay(fd, headBytes, shouldEmpty);
     ::close(fd);
 }

@@ -1,25 +1,47 @@
 #pragma once
 
+#include "log/heldfolder.h"
+
 #include <QByteArray>
 #include <QString>
 #include <functional>
 
-// Text files that must stay sound when something else stands at their path: neither routine
-// follows a symbolic link or touches anything but a regular file, and neither blocks on a FIFO.
+// Text files that must stay sound when something else stands at their path: nothing here
+// follows a symbolic link or touches anything but a regular file, and nothing blocks on a FIFO.
+// One object appends line after line to the files of one log; what it remembers between lines
+// (the folder held open, where its last line ended) is its own.
+class TextFile {
+public:
+    // Appends the line, in the Windows-31J code page and ended by CR LF, to the file, creating
+    // the file (never its folder) when missing. The file is opened and closed for this one line.
+    // A file that does not end in CR LF (a line torn off by something else) gets one first, so
+    // the line starts a line of its own. A write that stops short is cut back off, unless another
+    // program has appended behind it meanwhile. Returns an empty text when the line was written,
+    // otherwise why not: the system's words, or "Not a regular file".
+    QString AppendLine(const QString& file, const QString& line);
 
-// Appends the line, in the Windows-31J code page and ended by CR LF, to the file, creating the
-// file (never its folder) when missing. The file is opened and closed for this one line. A file
-// that does not end in CR LF (a line torn off by something else) gets one first, so the line
-// starts a line of its own. A write that stops short is cut back off, unless another program has
-// appended behind it meanwhile. Returns an empty text when the line was written, otherwise why
-// not: the system's words, or "Not a regular file".
-QString TextFileAppendLine(const QString& file, const QString& line);
+    // The same for a line already in the code page and ended by CR LF.
+    QString AppendEncoded(const QString& file, const QByteArray& line);
 
-// The same for a line already in the code page and ended by CR LF.
-QString TextFileAppendEncoded(const QString& file, const QByteArray& line);
+    // Reads up to `headBytes` from the start of the file and empties it, through the same open
+    // file, when `shouldEmpty` says so for what was read. A missing, empty or unreadable file, or
+    // anything but a regular file, is left alone. Failures are not reported.
+    void EmptyIf(const QString& file, qint64 headBytes,
+                 const std::function<bool(const QByteArray& head)>& shouldEmpty);
 
-// Reads up to `headBytes` from the start of the file and empties it, through the same open file,
-// when `shouldEmpty` says so for what was read. A missing, empty or unreadable file, or anything
-// but a regular file, is left alone. Failures are not reported.
-void TextFileEmptyIf(const QString& file, qint64 headBytes,
-                     const std::function<bool(const QByteArray& head)>& shouldEmpty);
+private:
+    const QByteArray& SystemPath(const QString& file);
+    qint64 LineStart(int fd, const QByteArray& path, bool& afterTornLine);
+    QString AppendWhole(int fd, const QByteArray& path, const QByteArray& line);
+    void NoteLastEnd(const QByteArray& path, qint64 size);
+    bool EndsWhereLastLineDid(const QByteArray& path, qint64 size) const;
+
+    HeldFolder held_;
+    // The log appends to the same file line after line; its name is encoded for the system once.
+    QString lastFile_;
+    QByteArray lastPath_;
+    // Where this object's last line into the file ended. While the file still has that size it
+    // ends in this object's CR LF, and its tail need not be read.
+    QByteArray lastEndPath_;
+    qint64 lastEndSize_ = -1;
+};

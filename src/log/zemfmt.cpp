@@ -30,6 +30,7 @@ QString RegionalShortDate(const QDate& date)
 // two of them, and the general date formatter costs more than the rest of a log line.
 constexpr qsizetype kDateLength = 10;
 constexpr qsizetype kTimeLength = 8;
+static_assert(kDateLength + 1 + kTimeLength + 1 == 20, "LineStamp's digits hold one stamp");
 
 char16_t* PutDigits(char16_t* out, int value, int unit)
 {
@@ -95,60 +96,53 @@ QString FixedTimeText(const QDateTime& moment)
     return QString(reinterpret_cast<const QChar*>(text), kTimeLength);
 }
 
-QStringView NowStamp()
+QStringView LineStamp::Now()
 {
-    // Every line shown and logged carries this stamp, and within a second it does not change:
-    // it is formatted again only when the clock's date or time does.
-    static QDate stampedDate;
-    static QTime stampedTime;
-    static bool stampedValid = false;
-    static char16_t stamp[kDateLength + 1 + kTimeLength + 1];
-    static QString general;                     // a moment the digits cannot show
-    static std::optional<qint64> stampedSecond; // of the system clock, when it stamped last
+    const QStringView digits(digits_, std::size(digits_));
     // Within the system clock's second, not even local time need be worked out.
-    const std::optional<qint64> second = SystemSecond();
-    if (stampedValid && second && second == stampedSecond)
-        return general.isNull() ? QStringView(stamp, std::size(stamp)) : QStringView(general);
-    const QDateTime now = Now();
-    stampedSecond = second ? std::optional<qint64>(now.toSecsSinceEpoch()) : std::nullopt;
+    const std::optional<qint64> second = clock_.SystemSecond();
+    if (valid_ && second && second == systemSecond_)
+        return general_.isNull() ? digits : QStringView(general_);
+    const QDateTime now = clock_.Now();
+    systemSecond_ = second ? std::optional<qint64>(now.toSecsSinceEpoch()) : std::nullopt;
     const QDate date = now.date();
     const QTime time = now.time();
-    if (stampedValid && date == stampedDate && time == stampedTime)
-        return general.isNull() ? QStringView(stamp, std::size(stamp)) : QStringView(general);
-    stampedDate = date;
-    stampedTime = time;
-    stampedValid = true;
+    if (valid_ && date == date_ && time == time_)
+        return general_.isNull() ? digits : QStringView(general_);
+    date_ = date;
+    time_ = time;
+    valid_ = true;
     const std::optional<YearMonthDay> plain = PlainDate(now);
     if (!plain) {
-        general = FixedDateText(now) + QLatin1Char(' ') + FixedTimeText(now) + QLatin1Char(' ');
-        return general;
+        general_ = FixedDateText(now) + QLatin1Char(' ') + FixedTimeText(now) + QLatin1Char(' ');
+        return general_;
     }
-    general = QString();
-    PutDate(stamp, *plain);
-    stamp[kDateLength] = u' ';
-    PutTime(stamp + kDateLength + 1, time);
-    stamp[kDateLength + 1 + kTimeLength] = u' ';
-    return QStringView(stamp, std::size(stamp));
+    general_ = QString();
+    PutDate(digits_, *plain);
+    digits_[kDateLength] = u' ';
+    PutTime(digits_ + kDateLength + 1, time);
+    digits_[kDateLength + 1 + kTimeLength] = u' ';
+    return digits;
 }
 
-QString StampedLine(const QString& text)
+QString LineStamp::Stamped(const QString& text)
 {
     QString line;
-    PutStampedLine(line, text);
+    PutStamped(line, text);
     return line;
 }
 
-void PutStampedLine(QString& line, const QString& text)
+void LineStamp::PutStamped(QString& line, const QString& text)
 {
-    const QStringView stamp = NowStamp();
+    const QStringView stamp = Now();
     if (line.size() != stamp.size() + text.size())
         line.resize(stamp.size() + text.size());
     std::copy(text.begin(), text.end(), std::copy(stamp.begin(), stamp.end(), line.begin()));
 }
 
-QString TodayYmd()
+QString TodayYmd(const Clock& clock)
 {
-    return DateTextToYmd(RegionalShortDate(Now().date()));
+    return DateTextToYmd(RegionalShortDate(clock.Now().date()));
 }
 
 QString DateTextToYmd(const QString& text)

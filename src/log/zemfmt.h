@@ -3,21 +3,42 @@
 #include <QDateTime>
 #include <QString>
 #include <QtGlobal>
+#include <optional>
 
 // Date and time in the program's fixed forms; they never follow the regional settings.
 QString FixedDateText(const QDateTime& moment); // "MM-dd-yyyy"
 QString FixedTimeText(const QDateTime& moment); // "HH:mm:ss"
 
-// The current moment as date, space, time, space, then the text unchanged.
-QString StampedLine(const QString& text);
-// The same written into `line`, whose buffer is used again when no one else holds it.
-void PutStampedLine(QString& line, const QString& text);
+class Clock;
 
-// That stamp alone ("MM-dd-yyyy HH:mm:ss "), valid until the next call.
-QStringView NowStamp();
+// The stamp every shown and logged line begins with, "MM-dd-yyyy HH:mm:ss ", read from one
+// clock. Within a second it does not change, so it is formatted again only when the clock's date
+// or time does.
+class LineStamp {
+public:
+    explicit LineStamp(const Clock& clock) : clock_(clock) {}
 
-// Today's date as eight digits (yyyyMMdd), or empty when it cannot be made out.
-QString TodayYmd();
+    // The stamp alone, valid until the next call.
+    QStringView Now();
+    // The current moment as date, space, time, space, then the text unchanged.
+    QString Stamped(const QString& text);
+    // The same written into `line`, whose buffer is used again when no one else holds it.
+    void PutStamped(QString& line, const QString& text);
+
+    const Clock& TheClock() const { return clock_; }
+
+private:
+    const Clock& clock_;
+    QDate date_;
+    QTime time_;
+    bool valid_ = false;
+    char16_t digits_[20] = {};
+    QString general_;                    // a moment the digits cannot show
+    std::optional<qint64> systemSecond_; // of the system clock, when it stamped last
+};
+
+// Today's date by the clock as eight digits (yyyyMMdd), or empty when it cannot be made out.
+QString TodayYmd(const Clock& clock);
 
 // Eight-digit date cut by position out of a short date text: four-digit year first for ten
 // characters or more, two-digit year first (century by CenturyPivot) for eight or nine, and

@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr qint32 kMinReconnectInterval = 5;
 constexpr double kCounterWrap = 10000;
 
 QString DataLine(const char* tag, const QString& shown)
@@ -25,6 +24,7 @@ QString DataLine(const char* tag, const QString& shown)
 
 ClientLink::ClientLink(ClientView& view, QObject* parent) : QObject(parent), view_(view)
 {
+    arrival_.socket = &Winsock1;
     auto guard = [this](auto handler) {
         return GuardedSlot(this, handler, [this](const QString& line) { Report(line); });
     };
@@ -49,10 +49,8 @@ void ClientLink::LoadDefaults(bool udpMode)
 void ClientLink::InitClientDefaults()
 {
     SendStarted = 0;
-    ReconnectInterval = kMinReconnectInterval;
     Connected = 0;
     SendDone = 1;
-    SendText.clear();
     TargetHost = QStringLiteral("localhost");
 }
 
@@ -61,8 +59,6 @@ void ClientLink::tmrCONNECT_Timer()
     if (SendStarted == 0)
         return;
     ++ReconnectTicks;
-    if (ReconnectInterval < kMinReconnectInterval)
-        ReconnectInterval = kMinReconnectInterval;
     if (ReconnectTicks >= ReconnectInterval) {
         ReconnectTicks = 0;
         if (Connected == 0)
@@ -156,7 +152,7 @@ void ClientLink::cmdOneShot_Click()
             [this] {
                 if (!UdpMode)
                     WaitForSendDone();
-                SendText = view_.PayloadText();
+                const QString SendText = view_.PayloadText();
                 DoSendEtherHex(Winsock1, SendText);
             },
             [this](const QString& line) { Report(line); });
@@ -221,8 +217,11 @@ void ClientLink::Winsock1_Close()
 
 void ClientLink::Winsock1_DataArrival()
 {
-    PutReceivedLine(arrivalLine_, Winsock1.GetData(), view_.HexDisplay());
+    arrival_.bytes = Winsock1.GetData();
+    arrival_.peer = Winsock1.LastPeer();
+    PutReceivedLine(arrivalLine_, arrival_.bytes, view_.HexDisplay());
     Report(arrivalLine_);
+    emit Arrived(arrival_);
 }
 
 void ClientLink::Winsock1_Lost(qint64 count)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/arrival.h"
 #include "net/clientview.h"
 #include "net/winsock.h"
 
@@ -13,9 +14,9 @@ struct ClientVariables {
     qint32 ContInterval = 0;
 
     qint32 SendStarted = 0;
-    qint32 ReconnectInterval = 0;
+    // Ticks between two reconnection checks; nothing ever changes it.
+    static constexpr qint32 ReconnectInterval = 5;
     QString TargetHost;
-    QString SendText;
     qint32 Connected = 0;
     qint32 SendDone = 0;
     double SendCount = 0;
@@ -51,6 +52,11 @@ public:
     void Winsock1_DataArrival();
     void Winsock1_Lost(qint64 count);
 
+signals:
+    // Every answer of the peer, after its line is shown.
+    void Arrived(const Arrival& arrival);
+
+public:
     // Read only: the link alone changes them.
     const ClientVariables& Variables() const { return *this; }
     // What the window does to both its sockets alike: the capture, the drain at the stop.
@@ -64,4 +70,5 @@ private:
     Winsock Winsock1;
     ClientView& view_;
     QString arrivalLine_; // the last arrival's line, its buffer filled again by the next
+    Arrival arrival_;     // the last arrival, its buffer filled again by the next
 };

@@ -10,8 +10,9 @@
 Receiver::Receiver(ReceiverView& view, QObject* parent) : QObject(parent), view_(view)
 {
     auto guarded = [this](auto handler) {
-        return GuardedSlot(this, handler, [this](const QString& line) { Report(line); });
+        return GuardedSlot(this, handler, [this](const QString& line) { ReportFailure(line); });
     };
+    arrival_.socket = &Winsock2;
     connect(&Winsock2, &Winsock::ConnectionRequest, this,
             guarded(&Receiver::Winsock2_ConnectionRequest));
     connect(&Winsock2, &Winsock::CloseEvent, this, guarded(&Receiver::Winsock2_Close));
@@ -25,9 +26,21 @@ qint32 Receiver::ListeningPort() const
     return PortNumberOf(NumericValue(view_.RcvPortText()));
 }
 
+void Receiver::ReportFailure(const QString& text)
+{
+    Report(text);
+    emit Failed();
+}
+
+bool Receiver::ClosedForGood() const
+{
+    return opened_ && Winsock2.State() == Winsock::sckClosed;
+}
+
 void Receiver::cmdRcvOpen_Click()
 {
     view_.SetRcvOpenEnabled(false);
+    opened_ = true;
     const qint32 port = ListeningPort();
     Winsock2.SetLocalPort(port);
     if (udpMode_) {
@@ -49,6 +62,7 @@ void Receiver::Winsock2_ConnectionRequest(qint32 requestId)
     } catch (const RaisedError& error) {
         Report(ErrLine(error));
         RefuseWaitingPeers();
+        emit Failed();
     }
 }
 
@@ -66,6 +80,7 @@ void Receiver::Winsock2_Error()
 {
     Report(QStringLiteral("Error Event Occured."));
     CloseListener();
+    emit Failed();
 }
 
 void Receiver::CloseListener()
@@ -80,8 +95,11 @@ void Receiver::CloseListener()
 
 void Receiver::Winsock2_DataArrival()
 {
-    PutReceivedLine(arrivalLine_, Winsock2.GetData(), view_.HexDisplay());
+    arrival_.bytes = Winsock2.GetData();
+    arrival_.peer = Winsock2.LastPeer();
+    PutReceivedLine(arrivalLine_, arrival_.bytes, view_.HexDisplay());
     Report(arrivalLine_);
+    emit Arrived(arrival_);
 }
 
 void Receiver::Winsock2_Lost(qint64 count)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/arrival.h"
 #include "net/receiverview.h"
 #include "net/winsock.h"
 
@@ -25,15 +26,26 @@ public:
     void DoSendEther2(Winsock& Winsock2, const QString& iSend_Data);
     // The unload step: close the receiver if it is open.
     void CloseIfOpen();
+    // Opened once and closed now: nothing opens it again in this run.
+    bool ClosedForGood() const;
 
     Winsock Winsock2;
+
+signals:
+    // Every arrival, after its line is shown.
+    void Arrived(const Arrival& arrival);
+    // A failure was reported (an error event, a call that raised); the receiver may be closed.
+    void Failed();
 
 private:
     qint32 ListeningPort() const;
     void RefuseWaitingPeers();
     void Report(const QString& text) { view_.AddList2Msg(text); }
+    void ReportFailure(const QString& text);
 
     ReceiverView& view_;
     QString arrivalLine_; // the last arrival's line, its buffer filled again by the next
+    Arrival arrival_;     // the last arrival, its buffer filled again by the next
     bool udpMode_ = false;
+    bool opened_ = false;
 };

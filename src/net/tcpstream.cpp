@@ -1,6 +1,6 @@
 #include "net/tcpstream.h"
 
-#include "net/capturesink.h"
+#include "capture/capturesink.h"
 #include "net/peerreset.h"
 #include "net/socketerrors.h"
 
@@ -43,6 +43,7 @@ TcpStream::~TcpStream()
 void TcpStream::Adopt(QTcpSocket* socket)
 {
     socket_ = socket;
+    peer_ = PeerAddress::Of(socket_->peerAddress(), socket_->peerPort());
     // Only a capture tells a reset from a close.
     if (session_.Capture())
         resetWatch_ = WatchForReset(socket_->socketDescriptor());

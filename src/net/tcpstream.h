@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/socketaddress.h"
 #include "net/socketsession.h"
 
 #include <QAbstractSocket>
@@ -27,6 +28,8 @@ public:
     // What has arrived and not been taken; the socket's next part follows as a new arrival.
     QByteArray Take();
     quint16 LocalPort() const;
+    // The peer of the connection carried now, or of the last one.
+    const PeerAddress& Peer() const { return peer_; }
 
 private:
     void OnError(QAbstractSocket::SocketError error);
@@ -41,6 +44,7 @@ private:
     SocketSession& session_;
     QObject context_; // ends the socket's connections with the stream
     QTcpSocket* socket_ = nullptr;
+    PeerAddress peer_;
     QByteArray received_;
     qint64 bytesTaken_ = 0; // by Take, over the stream's life
     bool arrivalPosted_ = false;

@@ -1,6 +1,6 @@
 #include "net/udpport.h"
 
-#include "net/capturesink.h"
+#include "capture/capturesink.h"
 #include "net/socketerrors.h"
 
 #include <QElapsedTimer>
@@ -153,6 +153,14 @@ void UdpPort::SendTo(const QByteArray& data, const QHostAddress& to, quint16 por
     socket_->SendTo(data, to, port);
     CaptureDatagram(session_.Capture(), *socket_, to, port, true, data);
     session_.Post([this] { emit session_.Owner().SendComplete(); });
+}
+
+PeerAddress UdpPort::LastSender() const
+{
+    PeerAddress peer;
+    if (socket_ && socket_->HasSender())
+        peer.native = socket_->LastSender();
+    return peer;
 }
 
 QByteArray UdpPort::Take()

@@ -3,7 +3,9 @@
 #include "net/socketsession.h"
 #include "net/udpsocket.h"
 
+#include "net/socketaddress.h"
 #include <QByteArray>
+
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -33,6 +35,8 @@ public:
     void Close();
     // The port bound, 0 while closed.
     quint16 LocalPort() const;
+    // The sender of the datagram just delivered; null before the first.
+    PeerAddress LastSender() const;
     // At the end of the program, whose queued events will never be delivered: what was read and
     // not shown, then what waits in the system's buffer (bounded), comes as DataArrival events
     // now, and one Lost event tells every drop counted and not yet told.

@@ -4,6 +4,7 @@
 #include <QHostAddress>
 #include <QtGlobal>
 #include <memory>
+#include <sys/socket.h>
 
 // A UDP socket on the system's own descriptor, bound to one port on every local address, read
 // a batch of datagrams per call. Datagrams the program has not read yet wait in the system's
@@ -36,6 +37,7 @@ public:
     bool HasSender() const;
     QHostAddress LastSenderAddress() const;
     quint16 LastSenderPort() const;
+    const sockaddr_storage& LastSender() const;
 
     // Datagrams the system dropped for this socket since it was opened (wraps at 2^32).
     quint32 Drops() const;

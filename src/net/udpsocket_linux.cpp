@@ -1,6 +1,7 @@
 // The UDP socket on Linux: recvmmsg for batches, SO_MEMINFO for the socket's drop count.
 #include "net/udpsocket.h"
 
+#include "net/socketaddress.h"
 #include "net/socketerrors.h"
 
 #include <QAbstractSocket>
@@ -103,44 +104,13 @@ void AskLargeReceiveBuffer(int fd)
         ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kReceiveBufferBytes, sizeof kReceiveBufferBytes);
 }
 
-// The destination in the socket's own family: an IPv4 address goes to an IPv6 socket mapped.
-socklen_t ToSockaddr(const QHostAddress& to, quint16 port, int family, sockaddr_storage* out)
-{
-    std::memset(out, 0, sizeof *out);
-    bool isV4 = false;
-    const quint32 v4 = to.toIPv4Address(&isV4);
-    if (family == AF_INET) {
-        auto* in = reinterpret_cast<sockaddr_in*>(out);
-        in->sin_family = AF_INET;
-        in->sin_port = htons(port);
-        in->sin_addr.s_addr = htonl(v4);
-        return sizeof *in;
-    }
-    auto* in6 = reinterpret_cast<sockaddr_in6*>(out);
-    in6->sin6_family = AF_INET6;
-    in6->sin6_port = htons(port);
-    if (isV4) {
-        in6->sin6_addr.s6_addr[10] = 0xFF;
-        in6->sin6_addr.s6_addr[11] = 0xFF;
-        const quint32 network = htonl(v4);
-        std::memcpy(&in6->sin6_addr.s6_addr[12], &network, sizeof network);
-    } else {
-        const Q_IPV6ADDR bytes = to.toIPv6Address();
-        std::memcpy(&in6->sin6_addr, &bytes, sizeof bytes);
-    }
-    in6->sin6_scope_id = to.scopeId().toUInt();
-    return sizeof *in6;
-}
-
 quint16 BoundPort(int fd)
 {
     sockaddr_storage local{};
     socklen_t size = sizeof local;
     if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) != 0)
         return 0;
-    if (local.ss_family == AF_INET6)
-        return ntohs(reinterpret_cast<sockaddr_in6*>(&local)->sin6_port);
-    return ntohs(reinterpret_cast<sockaddr_in*>(&local)->sin_port);
+    return PortOf(local);
 }
 
 } // namespace
@@ -230,21 +200,20 @@ bool UdpSocket::HasSender() const
     return native_->hasSender;
 }
 
+// A peer on IPv4 reached over the dual-stack socket is named by its IPv4 address.
 QHostAddress UdpSocket::LastSenderAddress() const
 {
-    QHostAddress address(reinterpret_cast<const sockaddr*>(&native_->lastSender));
-    // A peer on IPv4 reached over the dual-stack socket is named by its IPv4 address.
-    bool isV4 = false;
-    const quint32 v4 = address.toIPv4Address(&isV4);
-    return isV4 ? QHostAddress(v4) : address;
+    return AddressOf(native_->lastSender);
 }
 
 quint16 UdpSocket::LastSenderPort() const
 {
-    const sockaddr_storage& sender = native_->lastSender;
-    if (sender.ss_family == AF_INET6)
-        return ntohs(reinterpret_cast<const sockaddr_in6*>(&sender)->sin6_port);
-    return ntohs(reinterpret_cast<const sockaddr_in*>(&sender)->sin_port);
+    return PortOf(native_->lastSender);
+}
+
+const sockaddr_storage& UdpSocket::LastSender() const
+{
+    return native_->lastSender;
 }
 
 quint32 UdpSocket::Drops() const

@@ -1,7 +1,7 @@
 #include "net/winsock.h"
 
+#include "capture/capturesink.h"
 #include "convert/codepage.h"
-#include "net/capturesink.h"
 #include "net/portnumber.h"
 #include "net/socketsession.h"
 #include "net/tcpconnector.h"
@@ -245,6 +245,11 @@ void Winsock::SendData(const QString& text)
 QByteArray Winsock::GetData()
 {
     return d->protocol == sckTCPProtocol ? d->stream.Take() : d->udp.Take();
+}
+
+PeerAddress Winsock::LastPeer() const
+{
+    return d->protocol == sckTCPProtocol ? d->stream.Peer() : d->udp.LastSender();
 }
 
 void Winsock::Close()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/socketaddress.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -62,6 +64,8 @@ public:
     // TCP: what has arrived and not been taken yet, at most kMostBytesPerArrival bytes; what the
     // peer sent beyond that comes with the next DataArrival. UDP: the datagram just announced.
     QByteArray GetData();
+    // Who sent what GetData gives: the TCP peer, or the sender of the UDP datagram just announced.
+    PeerAddress LastPeer() const;
     // Never throws; afterwards State() is sckClosed. Connections that had reached a listening
     // control but were not offered yet are kept and offered by the next Listen, in order.
     void Close();

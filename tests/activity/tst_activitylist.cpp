@@ -1,6 +1,7 @@
 #include "activity/activitylist.h"
 #include "convert/controls.h"
 #include "convert/numeric.h"
+#include "log/activityrecord.h"
 #include "log/log1month.h"
 #include "support/logsandbox.h"
 
@@ -104,11 +105,12 @@ private slots:
 void TestActivityList::listIsStampedAfresh()
 {
     LogSandbox sandbox;
+    ActivityRecord record(sandbox.log);
     sandbox.setNow(QDateTime(QDate(2018, 7, 24), QTime(23, 59, 58)));
-    LogStart("T", "");
+    sandbox.log.LogStart("T", "");
     sandbox.setTicking(true);
     ActivityList list;
-    AddListMsg(&list, "x");
+    AddListMsg(record, &list, "x");
 
     const QString logged = sandbox.lines(kDayFile).last();
     const QRegularExpression twoStamps("^(" + kStampPattern + ")(" + kStampPattern + ")x$");
@@ -149,9 +151,10 @@ void TestActivityList::messageStampedOnceShownTwiceLogged()
     QFETCH(QString, text);
     QFETCH(QString, logged);
     LogSandbox sandbox;
-    LogStart("T", "");
+    ActivityRecord record(sandbox.log);
+    sandbox.log.LogStart("T", "");
     ActivityList list;
-    AddListMsg(&list, text);
+    AddListMsg(record, &list, text);
 
     const QString line = "07-24-2018 13:05:09 " + text;
     QCOMPARE(list.text(0), line);
@@ -190,6 +193,7 @@ void TestActivityList::newestLineSelectedInBoundedList()
     QFETCH(int, resets);
     QFETCH(bool, shown);
     LogSandbox sandbox;
+    ActivityRecord record(sandbox.log);
     ListWindow view(shown);
     ActivityList& list = *view.list;
     for (int i = 0; i < linesBefore; ++i)
@@ -200,7 +204,7 @@ void TestActivityList::newestLineSelectedInBoundedList()
     QSignalSpy added(&list, &ActivityList::lineAdded);
 
     for (int i = 0; i < burst; ++i)
-        AddListMsg(&list, "newest " + QString::number(i));
+        AddListMsg(record, &list, "newest " + QString::number(i));
 
     const int newest = linesAfter - 1;
     QCOMPARE(list.count(), linesAfter);
@@ -226,15 +230,16 @@ void TestActivityList::newestLineSelectedInBoundedList()
 void TestActivityList::linesHandedOutStayAsTheyWere()
 {
     LogSandbox sandbox;
+    ActivityRecord record(sandbox.log);
     ActivityList list;
     const auto message = [](int i) { return QStringLiteral("line %1").arg(i, 4, 10, QChar('0')); };
     QStringList kept;
     for (int i = 0; i <= kActivityListBound; ++i) {
-        AddListMsg(&list, message(i));
+        AddListMsg(record, &list, message(i));
         kept << list.text(i);
     }
     for (int i = 0; i < 10; ++i)
-        AddListMsg(&list, message(9000 + i));
+        AddListMsg(record, &list, message(9000 + i));
 
     QCOMPARE(list.text(9).mid(20), message(9009));
     for (int i = 0; i < kept.size(); ++i)
@@ -311,7 +316,8 @@ void TestActivityList::logFailureToldOnceThenCounted()
     QFETCH(QString, dayFileBecomes);
     QFETCH(QString, reason);
     LogSandbox sandbox;
-    LogStart("T", "");
+    ActivityRecord record(sandbox.log);
+    sandbox.log.LogStart("T", "");
     const QString dayFile = sandbox.path(kDayFile);
     const QString kept = sandbox.path("kept");
     const auto breakDayFile = [&] {
@@ -325,26 +331,26 @@ void TestActivityList::logFailureToldOnceThenCounted()
     ActivityList list2;
 
     QVERIFY(breakDayFile());
-    AddListMsg(&list2, "a");
-    AddListMsg(&list1, "b");
-    AddListMsg(&list2, "c");
+    AddListMsg(record, &list2, "a");
+    AddListMsg(record, &list1, "b");
+    AddListMsg(record, &list2, "c");
     QVERIFY(restoreDayFile());
-    AddListMsg(&list1, "d");
-    AddListMsg(&list2, "e");
+    AddListMsg(record, &list1, "d");
+    AddListMsg(record, &list2, "e");
 
     const QString failure = "Log Err: " + reason + " (" + dayFile + ")";
     QCOMPARE(Messages(list1), QStringList({"b", "Log Err: 3 lines not written.", "d"}));
     QCOMPARE(Messages(list2), QStringList({"a", failure, "c", "e"}));
     QCOMPARE(list1.currentRow(), 2);
     QCOMPARE(list2.currentRow(), 3);
-    QCOMPARE(LogLinesNotWritten(), 0);
+    QCOMPARE(sandbox.log.LogLinesNotWritten(), 0);
 
     // Lost again, and back only in time for the end line.
     QVERIFY(breakDayFile());
-    AddListMsg(&list1, "f");
+    AddListMsg(record, &list1, "f");
     QCOMPARE(Messages(list1).mid(3), QStringList({"f", failure}));
     QVERIFY(restoreDayFile());
-    LogEnd();
+    sandbox.log.LogEnd();
     const QString stamp = "07-24-2018 13:05:09 ";
     QCOMPARE(sandbox.lines(kDayFile),
              QStringList({stamp + "Start T", stamp + stamp + "Log Err: 3 lines not written.",
@@ -357,7 +363,8 @@ void TestActivityList::logFailureToldOnceThenCounted()
 void TestActivityList::logNoticesKeepTheBound()
 {
     LogSandbox sandbox;
-    LogStart("T", "");
+    ActivityRecord record(sandbox.log);
+    sandbox.log.LogStart("T", "");
     const QString dayFile = sandbox.path(kDayFile);
     const QString kept = sandbox.path("kept");
     ActivityList list;
@@ -368,13 +375,13 @@ void TestActivityList::logNoticesKeepTheBound()
 
     fillToBound();
     QVERIFY(QFile::rename(dayFile, kept) && QDir().mkdir(dayFile));
-    AddListMsg(&list, "lost");
+    AddListMsg(record, &list, "lost");
     const QString reason = QString::fromLocal8Bit(std::strerror(EISDIR));
     QCOMPARE(Messages(list), QStringList{"Log Err: " + reason + " (" + dayFile + ")"});
 
     fillToBound();
     QVERIFY(QDir().rmdir(dayFile) && QFile::rename(kept, dayFile));
-    AddListMsg(&list, "back");
+    AddListMsg(record, &list, "back");
     QCOMPARE(Messages(list), QStringList{"back"});
     QCOMPARE(list.currentRow(), 0);
     QCOMPARE(sandbox.lines(kDayFile).mid(1),

@@ -1,8 +1,8 @@
 // Start-up, first activation and shutdown of the main window.
 #include "activity/activitylist.h"
-#include "app/commandline.h"
-#include "app/endprogram.h"
 #include "app/frmudp.h"
+#include "program/commandline.h"
+#include "program/endprogram.h"
 #include "support/logsandbox.h"
 #include "support/windowcontrols.h"
 
@@ -50,7 +50,7 @@ private slots:
         QFETCH(QString, commandLine);
         QFETCH(bool, udp);
         QFETCH(QString, caption);
-        frmUDP window(commandLine);
+        frmUDP window(sandbox.log, commandLine);
         QCOMPARE(window.UdpMode(), udp);
         QCOMPARE(window.windowTitle(), caption);
         QCOMPARE(window.CommandLine(), commandLine);
@@ -58,7 +58,7 @@ private slots:
 
     void startValues()
     {
-        frmUDP window(QString{});
+        frmUDP window(sandbox.log, QString{});
         const WindowControls ui(window);
         QCOMPARE(ui.Text1->text(), QStringLiteral("30303136574743533232303030303030"));
         QCOMPARE(ui.Text1->selectionStart(), 0);
@@ -87,7 +87,7 @@ private slots:
 
     void typedCharacterIsSelected()
     {
-        frmUDP window(QString{});
+        frmUDP window(sandbox.log, QString{});
         const WindowControls ui(window);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -104,7 +104,7 @@ private slots:
 
     void pasteReplacesAndSelects()
     {
-        frmUDP window(QString{});
+        frmUDP window(sandbox.log, QString{});
         const WindowControls ui(window);
         const QString payload = QStringLiteral("0102030405");
         QGuiApplication::clipboard()->setText(payload);
@@ -116,7 +116,7 @@ private slots:
 
     void emptiedText1HasEmptySelection()
     {
-        frmUDP window(QString{});
+        frmUDP window(sandbox.log, QString{});
         const WindowControls ui(window);
         ui.Text1->clear();
         QCOMPARE(ui.Text1->cursorPosition(), 0);
@@ -152,7 +152,7 @@ private slots:
         QFETCH(QString, receiverPort);
         QFETCH(int, opens);
         QFETCH(QString, rcvPort);
-        frmUDP window(commandLine, receiverPort);
+        frmUDP window(sandbox.log, commandLine, receiverPort);
         const WindowControls ui(window);
         QCOMPARE(window.FirstActivate(), 1);
         window.show();
@@ -164,7 +164,7 @@ private slots:
 
     void laterActivationsChangeNothing()
     {
-        frmUDP window(QStringLiteral("50000"));
+        frmUDP window(sandbox.log, QStringLiteral("50000"));
         const WindowControls ui(window);
         window.show();
         QVERIFY(!ui.cmdRcvOpen->isEnabled());
@@ -189,7 +189,7 @@ private slots:
     void unloadEndsProgramOnce()
     {
         QFETCH(int, way);
-        frmUDP window(QString{});
+        frmUDP window(sandbox.log, QString{});
         const WindowControls ui(window);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));

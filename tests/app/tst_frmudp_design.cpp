@@ -1,6 +1,6 @@
 // The window's controls as the operator sees them: texts, tips, fonts, colours, places, order.
-#include "app/endprogram.h"
 #include "app/frmudp.h"
+#include "program/endprogram.h"
 #include "support/logsandbox.h"
 
 #include <QGroupBox>
@@ -67,7 +67,7 @@ private slots:
     void initTestCase()
     {
         SetEndProgram([] {});
-        window = std::make_unique<frmUDP>(QString{});
+        window = std::make_unique<frmUDP>(sandbox.log, QString{});
     }
     void cleanupTestCase()
     {

@@ -1,5 +1,5 @@
 // A stop signal closes the window the ordinary way, even one sent before the window existed.
-#include "app/stopsignals.h"
+#include "program/stopsignals.h"
 #include "support/windowfixture.h"
 
 #include <QtTest>
@@ -16,7 +16,7 @@ void TestStopSignals::signalDuringStartUpClosesTheWindowOnceItRuns()
     HoldStopSignals();
     std::raise(SIGTERM); // held: the test process goes on
     WindowFixture f;
-    CloseOnStopSignals(f.window.get());
+    OnStopSignal(f.window.get(), [&f] { f.window->close(); });
     f.window->show();
     QTRY_COMPARE(f.endCalls, 1);
     const QStringList logged = f.sandbox.lines(QStringLiteral("24.LOG"));

@@ -1,11 +1,11 @@
 // The log as the window keeps it: a log that cannot be written is told and every line still
 // shown, a peer's bytes cannot forge log lines, and a window closed while a send waits leaves
 // nothing hanging and unloads once.
-#include "log/programfolder.h"
 #include "net/clientlink.h"
 #include "net/receiver.h"
 #include "support/peers.h"
 #include "support/windowfixture.h"
+#include <QDir>
 
 #include <QFile>
 #include <QFileInfo>
@@ -45,8 +45,8 @@ void TestUnloadAndLog::unwritableLog()
     QString dayFile;
     WindowFixture f(QString(), [&](LogSandbox& sandbox) {
         if (folderMissing) {
-            SetProgramFolder(sandbox.path(QStringLiteral("missing")));
-            dayFile = sandbox.path(QStringLiteral("missing/24.LOG"));
+            QDir(sandbox.folder()).removeRecursively();
+            dayFile = sandbox.path(QStringLiteral("24.LOG"));
         } else {
             dayFile = sandbox.path(QStringLiteral("24.LOG"));
             QFile::link(QStringLiteral("/dev/full"), dayFile);

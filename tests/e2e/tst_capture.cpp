@@ -116,7 +116,7 @@ void TestCapture::udpArrivalsAsTheyCame()
     QFETCH(QHostAddress, peerAddress);
     CaptureOn capture;
     // The system's clock, so packet stamps and line stamps can be compared.
-    WindowFixture f(QStringLiteral("UDP"), [](LogSandbox&) { SetClock({}); });
+    WindowFixture f(QStringLiteral("UDP"), [](LogSandbox& sandbox) { sandbox.useSystemClock(); });
     f.window->show();
     const quint16 port = f.openReceiver();
     QUdpSocket peer;

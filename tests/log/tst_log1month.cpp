@@ -74,7 +74,7 @@ void TestLog1Month::oneMonthRule()
     if (!before.isNull())
         sandbox.write(kDayFile, before);
 
-    LogStart("T", "");
+    sandbox.log.LogStart("T", "");
 
     const QByteArray startLine = TextToAnsiBytes(kStamp + "Start T") + "\r\n";
     QCOMPARE(sandbox.bytes(kDayFile), (kept ? before : QByteArray()) + startLine);
@@ -97,9 +97,9 @@ void TestLog1Month::startLineCarriesTitleAsGiven()
     QFETCH(QString, title);
     QFETCH(QByteArray, line);
     LogSandbox sandbox;
-    LogStart(title, "");
+    sandbox.log.LogStart(title, "");
     QCOMPARE(sandbox.bytes(kDayFile), line);
-    QCOMPARE(LogTitle(), title);
+    QCOMPARE(sandbox.log.Title(), title);
 }
 
 void TestLog1Month::folderIsNormalised_data()
@@ -127,18 +127,18 @@ void TestLog1Month::folderIsNormalised()
     QFETCH(QString, folder);
     QFETCH(QString, logFolder);
     LogSandbox sandbox;
-    LogFolderSet(folder);
-    QCOMPARE(LogFolder(), logFolder);
+    sandbox.log.LogFolderSet(folder);
+    QCOMPARE(sandbox.log.Folder(), logFolder);
     const QString prefix = logFolder.isEmpty() ? sandbox.folder() + "/" : logFolder;
-    QCOMPARE(LogDayFilePath(), prefix + kDayFile);
+    QCOMPARE(sandbox.log.LogDayFilePath(), prefix + kDayFile);
 }
 
 void TestLog1Month::startWritesIntoTheGivenFolder()
 {
     LogSandbox sandbox;
     QVERIFY(QDir(sandbox.folder()).mkdir("sub"));
-    LogStart("T", " " + sandbox.path("sub") + " ");
-    QCOMPARE(LogFile(), sandbox.path("sub/24.LOG"));
+    sandbox.log.LogStart("T", " " + sandbox.path("sub") + " ");
+    QCOMPARE(sandbox.log.File(), sandbox.path("sub/24.LOG"));
     QCOMPARE(sandbox.lines("sub/24.LOG"), QStringList{kStamp + "Start T"});
     QVERIFY(!sandbox.exists(kDayFile));
 }
@@ -146,13 +146,13 @@ void TestLog1Month::startWritesIntoTheGivenFolder()
 void TestLog1Month::endClosesTheDayFileAndLaterLinesGoToWeekdayFile()
 {
     LogSandbox sandbox;
-    LogStart("T", sandbox.folder());
-    LogWrite("line");
-    LogEnd();
-    QCOMPARE(LogFile(), QString());
-    QCOMPARE(LogTitle(), QString());
-    QCOMPARE(LogFolder(), sandbox.folder() + "/");
-    LogWrite("after");
+    sandbox.log.LogStart("T", sandbox.folder());
+    sandbox.log.LogWrite("line");
+    sandbox.log.LogEnd();
+    QCOMPARE(sandbox.log.File(), QString());
+    QCOMPARE(sandbox.log.Title(), QString());
+    QCOMPARE(sandbox.log.Folder(), sandbox.folder() + "/");
+    sandbox.log.LogWrite("after");
 
     QCOMPARE(sandbox.lines(kDayFile),
              QStringList({kStamp + "Start T", kStamp + "line", kStamp + "End T"}));
@@ -163,10 +163,10 @@ void TestLog1Month::endWithoutStartWritesToWeekdayFile()
 {
     LogSandbox sandbox;
     const QString weekdayFile = sandbox.weekdayFileName();
-    QCOMPARE(LogCurrentFile(), sandbox.path(weekdayFile));
+    QCOMPARE(sandbox.log.LogCurrentFile(), sandbox.path(weekdayFile));
     sandbox.write(weekdayFile, "06-24-2018 old line\r\n");
 
-    LogEnd();
+    sandbox.log.LogEnd();
     QCOMPARE(sandbox.lines(weekdayFile), QStringList({"06-24-2018 old line", kStamp + "End "}));
     QVERIFY(!sandbox.exists(kDayFile));
 }
@@ -175,11 +175,11 @@ void TestLog1Month::dayFileIsChosenOnceAtStart()
 {
     LogSandbox sandbox;
     sandbox.setNow(QDateTime(QDate(2018, 7, 24), QTime(23, 59, 59)));
-    LogStart("T", "");
+    sandbox.log.LogStart("T", "");
     sandbox.setNow(QDateTime(QDate(2018, 7, 25), QTime(0, 0, 1)));
-    LogWrite("after midnight");
+    sandbox.log.LogWrite("after midnight");
     sandbox.setNow(QDateTime(QDate(2018, 8, 24), QTime(12, 0, 0)));
-    LogWrite("a month on");
+    sandbox.log.LogWrite("a month on");
 
     QCOMPARE(sandbox.lines(kDayFile),
              QStringList({"07-24-2018 23:59:59 Start T", "07-25-2018 00:00:01 after midnight",
@@ -227,16 +227,16 @@ void TestLog1Month::unwritableLogIsToldAndCounted()
         QDir(sandbox.folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     const QString logFolder = folder.isEmpty() ? QString() : sandbox.path(folder);
 
-    const LogWriteResult started = LogStart("T", logFolder);
-    const LogWriteResult line = LogWrite("line");
+    const LogWriteResult started = sandbox.log.LogStart("T", logFolder);
+    const LogWriteResult line = sandbox.log.LogWrite("line");
 
     QVERIFY(!started.written);
     const QString dayFile = (folder.isEmpty() ? sandbox.folder() : logFolder) + "/" + kDayFile;
     QCOMPARE(started.failure, reason.isEmpty() ? QString() : reason + " (" + dayFile + ")");
     QVERIFY(!line.written);
     QCOMPARE(line.failure, QString()); // told once per run
-    QCOMPARE(LogLinesNotWritten(), reason.isEmpty() ? 0 : 2);
-    LogEnd();
+    QCOMPARE(sandbox.log.LogLinesNotWritten(), reason.isEmpty() ? 0 : 2);
+    sandbox.log.LogEnd();
     QCOMPARE(QDir(sandbox.folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
     QCOMPARE(sandbox.bytes("plain"), oldDay);
 }

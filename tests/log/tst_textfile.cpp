@@ -52,6 +52,7 @@ void OnFileSizeLimit(int)
 // ran and the append reported a failure.
 bool AppendOverLimitInChild(const QString& path, const QString& line, rlim_t limit)
 {
+    TextFile file;
     const QByteArray encoded = QFile::encodeName(path);
     qstrncpy(meanwhilePath, encoded.constData(), sizeof meanwhilePath);
     const pid_t child = ::fork();
@@ -61,7 +62,7 @@ bool AppendOverLimitInChild(const QString& path, const QString& line, rlim_t lim
         ::getrlimit(RLIMIT_FSIZE, &limited);
         limited.rlim_cur = limit;
         ::setrlimit(RLIMIT_FSIZE, &limited);
-        ::_exit(TextFileAppendLine(path, line).isEmpty() ? 1 : 0);
+        ::_exit(file.AppendLine(path, line).isEmpty() ? 1 : 0);
     }
     int status = 0;
     return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
@@ -105,6 +106,7 @@ void TestTextFile::appendsOrTellsWhyNot_data()
 
 void TestTextFile::appendsOrTellsWhyNot()
 {
+    TextFile file;
     QFETCH(QString, target);
     QFETCH(QString, reason);
     QFETCH(QByteArray, oldAfter);
@@ -119,7 +121,7 @@ void TestTextFile::appendsOrTellsWhyNot()
     QVERIFY(QFile::link(dir.filePath("old"), dir.filePath("link")));
     const QString path = target.isEmpty() || target.startsWith('/') ? target : dir.filePath(target);
 
-    QCOMPARE(TextFileAppendLine(path, "line"), reason);
+    QCOMPARE(file.AppendLine(path, "line"), reason);
 
     QVERIFY(old.open(QIODevice::ReadOnly));
     QCOMPARE(old.readAll(), oldAfter);
@@ -146,11 +148,12 @@ void TestTextFile::shortWriteIsUndoneOnlyWhileItIsTheEnd_data()
 
 void TestTextFile::shortWriteIsUndoneOnlyWhileItIsTheEnd()
 {
+    TextFile file;
     QFETCH(int, other);
     QFETCH(QByteArray, after);
     QTemporaryDir dir;
     const QString path = dir.filePath("24.LOG");
-    QVERIFY(TextFileAppendLine(path, "old").isEmpty());
+    QVERIFY(file.AppendLine(path, "old").isEmpty());
     meanwhile = Meanwhile(other);
 
     QVERIFY(AppendOverLimitInChild(path, "0123456789ABCDEFGHIJ", 15));
@@ -161,15 +164,16 @@ void TestTextFile::shortWriteIsUndoneOnlyWhileItIsTheEnd()
 // The size this program's last line ended at no longer holds: the tail is looked at again.
 void TestTextFile::lineTornOffByAnotherWriterIsSetApart()
 {
+    TextFile file;
     QTemporaryDir dir;
     const QString path = dir.filePath("24.LOG");
-    QVERIFY(TextFileAppendLine(path, "first").isEmpty());
+    QVERIFY(file.AppendLine(path, "first").isEmpty());
     QFile other(path);
     QVERIFY(other.open(QIODevice::Append));
     other.write("torn");
     other.close();
-    QVERIFY(TextFileAppendLine(path, "second").isEmpty());
-    QVERIFY(TextFileAppendLine(path, "third").isEmpty());
+    QVERIFY(file.AppendLine(path, "second").isEmpty());
+    QVERIFY(file.AppendLine(path, "third").isEmpty());
 
     QCOMPARE(ReadAll(path), QByteArray("first\r\ntorn\r\nsecond\r\nthird\r\n"));
 }
@@ -186,6 +190,7 @@ void TestTextFile::folderNoLongerAtItsPathIsLeft_data()
 
 void TestTextFile::folderNoLongerAtItsPathIsLeft()
 {
+    TextFile file;
     QFETCH(bool, moved);
     QFETCH(bool, remade);
     QFETCH(QString, reason);
@@ -193,7 +198,7 @@ void TestTextFile::folderNoLongerAtItsPathIsLeft()
     QDir parent(dir.path());
     QVERIFY(parent.mkdir("log"));
     const QString path = dir.filePath("log/24.LOG");
-    QVERIFY(TextFileAppendLine(path, "first").isEmpty());
+    QVERIFY(file.AppendLine(path, "first").isEmpty());
     if (moved) {
         QVERIFY(parent.rename("log", "moved"));
     } else {
@@ -205,7 +210,7 @@ void TestTextFile::folderNoLongerAtItsPathIsLeft()
     if (moved)
         QTest::qWait(30); // longer than a moved folder may go on being written to
 
-    QCOMPARE(TextFileAppendLine(path, "second"), reason);
+    QCOMPARE(file.AppendLine(path, "second"), reason);
 
     QCOMPARE(ReadAll(path), remade ? QByteArray("second\r\n") : QByteArray("(unreadable)"));
     if (moved)

@@ -1,3 +1,4 @@
+#include "log/clock.h"
 #include "log/zemfmt.h"
 #include "support/logsandbox.h"
 
@@ -123,7 +124,7 @@ void TestZemFmt::todayYmdFollowsTheClock()
     QFETCH(QString, expected);
     LogSandbox sandbox;
     sandbox.setNow(now);
-    QCOMPARE(TodayYmd(), expected);
+    QCOMPARE(TodayYmd(sandbox.clock), expected);
 }
 
 // The stamp of the system clock, read line after line across the turn of a second, is always that
@@ -134,11 +135,13 @@ void TestZemFmt::systemStampIsTheClocksSecondAcrossItsTurn()
         const QDateTime now = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch());
         return FixedDateText(now) + ' ' + FixedTimeText(now) + ' ';
     };
+    const Clock systemClock;
+    LineStamp lineStamp(systemClock);
     const QString first = preciseStamp();
     QElapsedTimer sinceTurn;
     while (!sinceTurn.isValid() || sinceTurn.elapsed() < 20) {
         const QString before = preciseStamp();
-        const QString stamp = NowStamp().toString();
+        const QString stamp = lineStamp.Now().toString();
         const QString after = preciseStamp();
         QVERIFY2(stamp == before || stamp == after, qPrintable(before + '|' + stamp + '|' + after));
         if (!sinceTurn.isValid() && after != first)

@@ -1,9 +1,5 @@
 #include "support/logsandbox.h"
 
-#include "log/clock.h"
-#include "log/log1month.h"
-#include "log/programfolder.h"
-
 #include <QFile>
 #include <QLocale>
 #include <QStringDecoder>
@@ -13,24 +9,20 @@ QDateTime SandboxMoment()
     return QDateTime(QDate(2018, 7, 24), QTime(13, 5, 9));
 }
 
-LogSandbox::LogSandbox() : now_(SandboxMoment())
+LogSandbox::LogSandbox()
+    : now_(SandboxMoment()), clock([this] {
+          if (systemClock_)
+              return QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch());
+          const QDateTime reading = now_;
+          if (ticking_)
+              now_ = now_.addSecs(1);
+          return reading;
+      }),
+      log(dir_.path(), clock)
 {
-    SetProgramFolder(dir_.path());
-    SetClock([this] {
-        const QDateTime reading = now_;
-        if (ticking_)
-            now_ = now_.addSecs(1);
-        return reading;
-    });
-    LogResetState();
 }
 
-LogSandbox::~LogSandbox()
-{
-    LogResetState();
-    SetClock({});
-    SetProgramFolder(QString());
-}
+LogSandbox::~LogSandbox() = default;
 
 QString LogSandbox::weekdayFileName() const
 {

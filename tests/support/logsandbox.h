@@ -1,12 +1,15 @@
 #pragma once
 
+#include "log/clock.h"
+#include "log/log1month.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QStringList>
 #include <QTemporaryDir>
 
-// A throw-away program folder and a hand-set clock for log tests; everything is put back and
-// removed when it goes out of scope.
+// A throw-away program folder, a hand-set clock and a day log over both; the folder is removed
+// when it goes out of scope.
 class LogSandbox {
 public:
     LogSandbox();
@@ -17,6 +20,8 @@ public:
     // The clock's reading; with ticking on every reading moves it one second on.
     void setNow(const QDateTime& now) { now_ = now; }
     void setTicking(bool ticking) { ticking_ = ticking; }
+    // From now on the clock reads the system's time, to the second.
+    void useSystemClock() { systemClock_ = true; }
 
     QString folder() const { return dir_.path(); }
     QString path(const QString& name) const { return dir_.filePath(name); }
@@ -32,6 +37,11 @@ private:
     QTemporaryDir dir_;
     QDateTime now_;
     bool ticking_ = false;
+    bool systemClock_ = false;
+
+public:
+    const Clock clock;
+    DayLog log;
 };
 
 // 24 July 2018, 13:05:09 local time: a Tuesday, the day file 24.LOG.

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "activity/activitylist.h"
-#include "app/endprogram.h"
 #include "app/frmudp.h"
 #include "net/winsock.h"
+#include "program/endprogram.h"
 #include "support/logsandbox.h"
 #include "support/windowcontrols.h"
 
@@ -32,7 +32,7 @@ public:
         SetEndProgram([this] { ++endCalls; });
         if (beforeLoad)
             beforeLoad(sandbox);
-        window = std::make_unique<frmUDP>(commandLine);
+        window = std::make_unique<frmUDP>(sandbox.log, commandLine);
     }
     ~WindowFixture()
     {

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "log/packets.h"
-#include "net/capturesink.h"
+#include "capture/packets.h"
+#include "capture/capturesink.h"
+#include "log/failurerun.h"
 
 #include <QString>
 #include <functional>
@@ -24,14 +25,19 @@ public:
     void TcpData(bool outgoing, const QByteArray& bytes) override;
     void TcpClosedHere() override;
     void TcpClosedByPeer(bool reset) override;
-    void Datagram(const QHostAddress& local, quint16 localPort, const QHostAddress& remote,
-                  quint16 remotePort, bool outgoing, const QByteArray& bytes) override;
+    void Datagram(quint16 localPort, const QHostAddress& remote, quint16 remotePort, bool outgoing,
+                  const QByteArray& bytes) override;
 
 private:
     void Write(const std::vector<QByteArray>& packets);
+    QHostAddress LocalAddressTowards(const QHostAddress& remote, quint16 port);
 
     CaptureFile& file_;
     std::function<void(const QString&)> notice_;
     std::unique_ptr<TcpFlow> flow_;
-    qint64 notWritten_ = 0;
+    FailureRun notWritten_;
+    quint16 identification_ = 0; // of the IPv4 datagrams
+    // The local address towards the last remote, which a flood asks for again and again.
+    QHostAddress lastRemote_;
+    QHostAddress lastLocal_;
 };

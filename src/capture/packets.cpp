@@ -1,4 +1,6 @@
-#include "log/packets.h"
+#include "capture/packets.h"
+
+#include "net/socketaddress.h"
 
 #include <QRandomGenerator>
 #include <QtEndian>
@@ -14,13 +16,6 @@ constexpr int kIPv6HeaderBytes = 40;
 constexpr int kTcpHeaderBytes = 20;
 constexpr int kUdpHeaderBytes = 8;
 constexpr quint16 kWindow = 65535;
-
-bool IsIPv4(const QHostAddress& address)
-{
-    bool isV4 = false;
-    address.toIPv4Address(&isV4);
-    return isV4;
-}
 
 // An address as it goes into a header: 4 bytes, or 16 (an IPv4 address as IPv6 is the mapped
 // form, as a dual-stack socket sees it).
@@ -87,12 +82,11 @@ quint16 TransportChecksum(const WireAddress& source, const WireAddress& destinat
 }
 
 void PutIPv4Header(uchar* header, quint8 protocol, qsizetype segmentSize, const WireAddress& source,
-                   const WireAddress& destination)
+                   const WireAddress& destination, quint16 identification)
 {
-    static quint16 identification = 0;
     header[0] = 0x45;
     Put16(header + 2, quint16(kIPv4HeaderBytes + segmentSize));
-    Put16(header + 4, ++identification);
+    Put16(header + 4, identification);
     Put16(header + 6, 0x4000); // don't fragment
     header[8] = kTimeToLive;
     header[9] = protocol;
@@ -115,7 +109,8 @@ void PutIPv6Header(uchar* header, quint8 protocol, qsizetype segmentSize, const 
 // The IP packet around a transport header (its checksum field at `checksumAt`, still zero) and
 // the payload, built in one piece: every datagram captured passes here.
 QByteArray IpPacket(const PacketEnds& ends, quint8 protocol, const uchar* transport,
-                    int transportSize, const QByteArray& payload, int checksumAt)
+                    int transportSize, const QByteArray& payload, int checksumAt,
+                    quint16 identification)
 {
     const bool v4 = IsIPv4(ends.source) && IsIPv4(ends.destination);
     const WireAddress source = WireBytes(ends.source, v4);
@@ -132,7 +127,7 @@ QByteArray IpPacket(const PacketEnds& ends, quint8 protocol, const uchar* transp
     Put16(segment + checksumAt,
           TransportChecksum(source, destination, protocol, segment, segmentSize));
     if (v4)
-        PutIPv4Header(header, protocol, segmentSize, source, destination);
+        PutIPv4Header(header, protocol, segmentSize, source, destination, identification);
     else
         PutIPv6Header(header, protocol, segmentSize, source, destination);
     return packet;
@@ -140,17 +135,17 @@ QByteArray IpPacket(const PacketEnds& ends, quint8 protocol, const uchar* transp
 
 } // namespace
 
-QByteArray UdpPacket(const PacketEnds& ends, const QByteArray& payload)
+QByteArray UdpPacket(const PacketEnds& ends, const QByteArray& payload, quint16 identification)
 {
     uchar header[kUdpHeaderBytes] = {};
     Put16(header, ends.sourcePort);
     Put16(header + 2, ends.destinationPort);
     Put16(header + 4, quint16(kUdpHeaderBytes + payload.size()));
-    return IpPacket(ends, kUdp, header, kUdpHeaderBytes, payload, 6);
+    return IpPacket(ends, kUdp, header, kUdpHeaderBytes, payload, 6, identification);
 }
 
 QByteArray TcpPacket(const PacketEnds& ends, quint32 sequence, quint32 acknowledgement,
-                     quint8 flags, const QByteArray& payload)
+                     quint8 flags, const QByteArray& payload, quint16 identification)
 {
     uchar header[kTcpHeaderBytes] = {};
     Put16(header, ends.sourcePort);
@@ -160,7 +155,7 @@ QByteArray TcpPacket(const PacketEnds& ends, quint32 sequence, quint32 acknowled
     header[12] = uchar((kTcpHeaderBytes / 4) << 4);
     header[13] = flags;
     Put16(header + 14, kWindow);
-    return IpPacket(ends, kTcp, header, kTcpHeaderBytes, payload, 16);
+    return IpPacket(ends, kTcp, header, kTcpHeaderBytes, payload, 16, identification);
 }
 
 TcpFlow::TcpFlow(const PacketEnds& localToRemote, bool outgoing)
@@ -174,8 +169,8 @@ QByteArray TcpFlow::Segment(bool outgoing, quint8 flags, const QByteArray& paylo
 {
     quint32& next = outgoing ? localNext_ : remoteNext_;
     const quint32 acknowledged = outgoing ? remoteNext_ : localNext_;
-    QByteArray packet =
-        TcpPacket(outgoing ? out_ : out_.Reversed(), next, acknowledged, flags, payload);
+    QByteArray packet = TcpPacket(outgoing ? out_ : out_.Reversed(), next, acknowledged, flags,
+                                  payload, ++identification_);
     next += quint32(payload.size()) + ((flags & (TcpFlag::Syn | TcpFlag::Fin)) ? 1 : 0);
     return packet;
 }

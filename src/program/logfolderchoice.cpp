@@ -1,6 +1,6 @@
-#include "app/logfolderchoice.h"
+#include "program/logfolderchoice.h"
 
-#include "log/programfolder.h"
+#include "log/monthfile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -35,8 +35,7 @@ QString LogFolderForRun()
 
 void UseLogFolder(const QString& folder)
 {
-    const bool usable = QDir().mkpath(folder);
-    SetProgramFolder(folder);
+    const bool usable = MonthFile::MakeFolder(folder);
     QString note = QStringLiteral("peertest: log folder: ") + QDir::toNativeSeparators(folder);
     if (!usable)
         note += QStringLiteral(" (cannot be created; nothing will be logged)");

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "log/heldfolder.h"
+
 #include <QByteArray>
 #include <QDate>
 #include <QString>
@@ -36,6 +38,7 @@ private:
     QString folder_;
     QString path_;
     QDate today_;
+    HeldFolder held_;
     pcap* pcap_ = nullptr;
     pcap_dumper* dumper_ = nullptr;
     std::unique_ptr<char[]> buffer_; // the file's, holding one whole packet

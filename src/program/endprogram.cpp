@@ -1,4 +1,4 @@
-#include "app/endprogram.h"
+#include "program/endprogram.h"
 
 #include <cstdlib>
 #include <utility>

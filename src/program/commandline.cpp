@@ -1,4 +1,4 @@
-#include "app/commandline.h"
+#include "program/commandline.h"
 
 #include "convert/numeric.h"
 
@@ -46,6 +46,16 @@ QString UsageText()
 QString CommandLineText(const QStringList& arguments)
 {
     return arguments.mid(1).join(QLatin1Char(' '));
+}
+
+bool UdpModeOf(const QString& commandLine)
+{
+    return commandLine.toUpper() == QLatin1String("UDP");
+}
+
+QString ModeTitle(bool udpMode)
+{
+    return udpMode ? QStringLiteral("Marrowby－テスト") : QStringLiteral("Tidewell－テスト");
 }
 
 bool NamesReceiverPort(const QString& text)

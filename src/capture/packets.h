@@ -29,9 +29,11 @@ constexpr quint8 Ack = 0x10;
 // The largest payload put into one packet; a longer one is cut into segments this long.
 constexpr qsizetype kMostPayloadPerPacket = 65000;
 
-QByteArray UdpPacket(const PacketEnds& ends, const QByteArray& payload);
+// `identification` goes into an IPv4 header, where a capture tool tells packets apart by it.
+QByteArray UdpPacket(const PacketEnds& ends, const QByteArray& payload, quint16 identification = 0);
 QByteArray TcpPacket(const PacketEnds& ends, quint32 sequence, quint32 acknowledgement,
-                     quint8 flags, const QByteArray& payload = QByteArray());
+                     quint8 flags, const QByteArray& payload = QByteArray(),
+                     quint16 identification = 0);
 
 // One TCP connection as the packets that tell it: the handshake, each side's bytes with sequence
 // and acknowledgement numbers that follow on, and the close.
@@ -60,4 +62,5 @@ private:
     bool localFin_ = false;
     bool remoteFin_ = false;
     bool reset_ = false;
+    quint16 identification_ = 0;
 };

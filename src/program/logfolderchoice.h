@@ -7,5 +7,5 @@
 // executable's own folder for one built to run from its build tree. Needs the application name.
 QString LogFolderForRun();
 
-// Creates the folder when it is missing, points the log there and names it on standard error.
+// Creates the folder when it is missing and names it on standard error.
 void UseLogFolder(const QString& folder);

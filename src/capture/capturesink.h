@@ -16,8 +16,9 @@ public:
     virtual void TcpData(bool outgoing, const QByteArray& bytes) = 0;
     virtual void TcpClosedHere() = 0;
     virtual void TcpClosedByPeer(bool reset) = 0;
-    virtual void Datagram(const QHostAddress& local, quint16 localPort, const QHostAddress& remote,
-                          quint16 remotePort, bool outgoing, const QByteArray& bytes) = 0;
+    // A datagram through the socket bound to `localPort` on every address.
+    virtual void Datagram(quint16 localPort, const QHostAddress& remote, quint16 remotePort,
+                          bool outgoing, const QByteArray& bytes) = 0;
 };
 
 // The socket control's calls, one line each where it sends, delivers, connects or closes; with

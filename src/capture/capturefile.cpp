@@ -1,4 +1,7 @@
-#include "log/capturefile.h"
+#include "capture/capturefile.h"
+
+#include "log/fileends.h"
+#include "log/monthfile.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -23,15 +26,15 @@ constexpr size_t kBufferBytes = kRecordHeaderBytes + kSnapLength + 1;
 
 QString SystemWords(int error)
 {
-    return QString::fromLocal8Bit(std::strerror(error));
+    return MonthFile::SystemReason(error);
 }
 
 // The date of the file's first packet; null when it has none or is no pcap file.
-QDate FirstPacketDate(int fd)
+QDate FirstPacketDate(const QByteArray& bytes)
 {
-    unsigned char head[kFileHeaderBytes + kRecordHeaderBytes];
-    if (::pread(fd, head, sizeof head, 0) != ssize_t(sizeof head))
+    if (bytes.size() < kFileHeaderBytes + kRecordHeaderBytes)
         return QDate();
+    const auto* head = reinterpret_cast<const unsigned char*>(bytes.constData());
     const quint32 magic = qFromLittleEndian<quint32>(head);
     bool little = true;
     if (magic != kMicroMagic && magic != kNanoMagic) {
@@ -57,10 +60,11 @@ bool Buffered(FILE* file, char* buffer)
 
 CaptureFile::CaptureFile(const QString& folder, const QDate& today)
     : folder_(folder),
-      path_(QDir(folder).filePath(today.toString(QStringLiteral("dd")) + QStringLiteral(".pcap"))),
+      path_(QDir(folder).filePath(
+          MonthFile::Name(today.toString(QStringLiteral("yyyyMMdd")), QStringLiteral(".pcap")))),
       today_(today), buffer_(new char[kBufferBytes])
 {
-    QDir().mkpath(folder);
+    MonthFile::MakeFolder(folder);
 }
 
 CaptureFile::~CaptureFile()
@@ -85,24 +89,26 @@ QString CaptureFile::Open()
     if (!pcap_)
         return QStringLiteral("libpcap cannot make a raw IP capture");
     const QByteArray path = QFile::encodeName(path_);
-    const int fd =
-        ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    QString failure;
+    const int fd = MonthFile::Open(held_, path, O_RDWR | O_CREAT, failure);
     if (fd < 0) {
-        const int error = errno;
-        // The log folder may have gone since start; it is made again as the log's is not.
-        if (error == ENOENT && QDir().mkpath(folder_))
+        // The capture folder may have gone since start; it is made again as the log's is not.
+        if (errno == ENOENT && MonthFile::MakeFolder(folder_))
             return Open();
-        return SystemWords(error);
+        return failure;
     }
-    struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    qint64 size = 0;
+    if (!RegularFileSize(fd, size)) {
         ::close(fd);
-        return QStringLiteral("Not a regular file");
+        return MonthFile::NotRegularFile();
     }
-    const QDate first = FirstPacketDate(fd);
-    if (first.isValid() && first != today_ && ::ftruncate(fd, 0) == 0)
-        status.st_size = 0;
-    if (status.st_size == 0) {
+    if (MonthFile::EmptyIfOfAnotherDay(fd, kFileHeaderBytes + kRecordHeaderBytes,
+                                       [this](const QByteArray& head) {
+                                           const QDate first = FirstPacketDate(head);
+                                           return first.isValid() && first != today_;
+                                       }))
+        size = 0;
+    if (size == 0) {
         FILE* file = ::fdopen(fd, "w");
         if (!file || !Buffered(file, buffer_.get())) {
             file ? std::fclose(file) : ::close(fd);

@@ -7,6 +7,12 @@
 // single spaces ("" when there are none).
 QString CommandLineText(const QStringList& arguments);
 
+// "UDP" in any letter case selects UDP mode; anything else TCP.
+bool UdpModeOf(const QString& commandLine);
+
+// The window's caption in the mode, which also titles the log.
+QString ModeTitle(bool udpMode);
+
 // Whether a start-up text names a port for the receiver: not empty, and the number it begins
 // with is above 0 (so "udp", "0" and "" name none).
 bool NamesReceiverPort(const QString& text);

@@ -1,0 +1,45 @@
+#include "log/activityrecord.h"
+
+#include "log/log1month.h"
+#include "log/zemfmt.h"
+
+#include <cstring>
+
+namespace {
+
+// The list's line is stamped afresh after the log's, as the log may have taken a while; within
+// the same second it is the logged line itself, shared rather than built again. The clock is
+// read once either way.
+QString StampedAfresh(LineStamp& stamp, const QString& stamped, const QString& text)
+{
+    const QStringView now = stamp.Now();
+    if (stamped.size() == now.size() + text.size() &&
+        std::memcmp(now.data(), stamped.constData(), size_t(now.size()) * sizeof(QChar)) == 0)
+        return stamped;
+    return now.toString() + text;
+}
+
+} // namespace
+
+void ActivityRecord::Record(const QString& text, const std::function<void(const QString&)>& show)
+{
+    // The log works again: what it lost is told first, in the log and in the list.
+    if (log_.LogLinesNotWritten() > 0) {
+        const QString notice =
+            log_.Stamp().Stamped(DayLog::LogNotWrittenNotice(log_.LogLinesNotWritten()));
+        if (log_.LogWriteNotice(notice))
+            show(notice);
+    }
+    // Shared while in use, so a line recorded meanwhile is written into a buffer of its own.
+    log_.Stamp().PutStamped(lastStamped_, text);
+    const QString stamped = lastStamped_;
+    const LogWriteResult logged = log_.LogWrite(stamped);
+    show(StampedAfresh(log_.Stamp(), stamped, text));
+    if (!logged.failure.isEmpty())
+        show(LogFailureLine(logged.failure));
+}
+
+QString ActivityRecord::LogFailureLine(const QString& failure)
+{
+    return log_.Stamp().Stamped(QStringLiteral("Log Err: ") + failure);
+}

@@ -1,0 +1,65 @@
+#include "net/socketaddress.h"
+
+#include <cstring>
+#include <netinet/in.h>
+
+QHostAddress PlainAddress(const QHostAddress& address)
+{
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    return isV4 ? QHostAddress(v4) : address;
+}
+
+bool IsIPv4(const QHostAddress& address)
+{
+    bool isV4 = false;
+    address.toIPv4Address(&isV4);
+    return isV4;
+}
+
+socklen_t ToSockaddr(const QHostAddress& address, quint16 port, int family, sockaddr_storage* out)
+{
+    std::memset(out, 0, sizeof *out);
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    if (family == AF_INET) {
+        auto* in = reinterpret_cast<sockaddr_in*>(out);
+        in->sin_family = AF_INET;
+        in->sin_port = htons(port);
+        in->sin_addr.s_addr = htonl(v4);
+        return sizeof *in;
+    }
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(out);
+    in6->sin6_family = AF_INET6;
+    in6->sin6_port = htons(port);
+    if (isV4) {
+        in6->sin6_addr.s6_addr[10] = 0xFF;
+        in6->sin6_addr.s6_addr[11] = 0xFF;
+        const quint32 network = htonl(v4);
+        std::memcpy(&in6->sin6_addr.s6_addr[12], &network, sizeof network);
+    } else {
+        const Q_IPV6ADDR bytes = address.toIPv6Address();
+        std::memcpy(&in6->sin6_addr, &bytes, sizeof bytes);
+    }
+    in6->sin6_scope_id = address.scopeId().toUInt();
+    return sizeof *in6;
+}
+
+PeerAddress PeerAddress::Of(const QHostAddress& address, quint16 port)
+{
+    PeerAddress peer;
+    ToSockaddr(address, port, IsIPv4(address) ? AF_INET : AF_INET6, &peer.native);
+    return peer;
+}
+
+QHostAddress AddressOf(const sockaddr_storage& address)
+{
+    return PlainAddress(QHostAddress(reinterpret_cast<const sockaddr*>(&address)));
+}
+
+quint16 PortOf(const sockaddr_storage& address)
+{
+    if (address.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
+    return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QHostAddress>
+#include <sys/socket.h>
+
+// Socket addresses between Qt's form and the system's, in one place.
+
+// An IPv4 address met as IPv4-mapped IPv6 (as a dual-stack socket names IPv4 peers), as IPv4.
+QHostAddress PlainAddress(const QHostAddress& address);
+
+// Whether the address is IPv4, mapped or not.
+bool IsIPv4(const QHostAddress& address);
+
+// The address and port in the system's form for a socket of `family` (AF_INET or AF_INET6; an
+// IPv4 address goes to an IPv6 socket mapped); returns the length to pass with it.
+socklen_t ToSockaddr(const QHostAddress& address, quint16 port, int family, sockaddr_storage* out);
+
+// The address and port a system address names; the address in its plain form.
+QHostAddress AddressOf(const sockaddr_storage& address);
+quint16 PortOf(const sockaddr_storage& address);
+
+// A peer's address and port, kept in the system's form: every datagram of a flood carries one,
+// and a QHostAddress is made only for whoever asks.
+struct PeerAddress {
+    sockaddr_storage native{};
+
+    static PeerAddress Of(const QHostAddress& address, quint16 port);
+    QHostAddress Address() const { return AddressOf(native); }
+    quint16 Port() const { return PortOf(native); }
+    bool IsNull() const { return native.ss_family == AF_UNSPEC; }
+};
