@@ -36,6 +36,7 @@ private slots:
     void dayFileIsChosenOnceAtStart();
     void unwritableLogIsToldAndCounted_data();
     void unwritableLogIsToldAndCounted();
+    void twoLogsInOneProcessKeepTheirOwn();
 };
 
 void TestLog1Month::oneMonthRule_data()
@@ -239,6 +240,33 @@ void TestLog1Month::unwritableLogIsToldAndCounted()
     sandbox.log.LogEnd();
     QCOMPARE(QDir(sandbox.folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
     QCOMPARE(sandbox.bytes("plain"), oldDay);
+}
+
+// Two logs side by side, in folders and on days of their own: each file holds its own lines, and
+// one log's run of failures is neither ended nor lengthened by the other's lines.
+void TestLog1Month::twoLogsInOneProcessKeepTheirOwn()
+{
+    LogSandbox first;
+    LogSandbox second;
+    second.setNow(SandboxMoment().addDays(1));
+    first.log.LogStart("A", QString());
+    second.log.LogStart("B", QString());
+    QVERIFY(QFile::remove(first.path(kDayFile)) && QDir().mkdir(first.path(kDayFile)));
+    first.log.LogWrite("a lost");
+    second.log.LogWrite("b1");
+    first.log.LogWrite("a lost too");
+    second.log.LogWrite("b2");
+
+    QCOMPARE(first.log.LogLinesNotWritten(), 2);
+    QCOMPARE(second.log.LogLinesNotWritten(), 0);
+    QVERIFY(QDir().rmdir(first.path(kDayFile)));
+    first.log.LogEnd();
+    second.log.LogEnd();
+    const QString nextDay = "07-25-2018 13:05:09 ";
+    QCOMPARE(first.lines(kDayFile),
+             QStringList({kStamp + kStamp + "Log Err: 2 lines not written.", kStamp + "End A"}));
+    QCOMPARE(second.lines("25.LOG"),
+             QStringList({nextDay + "Start B", nextDay + "b1", nextDay + "b2", nextDay + "End B"}));
 }
 
 QTEST_GUILESS_MAIN(TestLog1Month)

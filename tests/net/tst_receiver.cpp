@@ -53,6 +53,8 @@ private slots:
     void failedAcceptClosesForTheRun();
     void portInUseIsReported();
     void udpDatagramsAndReplyToSender();
+    void arrivalsCarryTheirPeer_data();
+    void arrivalsCarryTheirPeer();
 
 private:
     // Even, so that a port text ending in .5 has two neighbours to round to.
@@ -215,6 +217,43 @@ void TestReceiver::udpDatagramsAndReplyToSender()
     f.ui().cmdRcvPortSend->click();
     QTRY_COMPARE(peer.datagrams().size(), 1);
     QCOMPARE(peer.datagrams().at(0).data(), QByteArray("pong"));
+}
+
+void TestReceiver::arrivalsCarryTheirPeer_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::newRow("TCP") << QString();
+    QTest::newRow("UDP") << QStringLiteral("UDP");
+}
+
+// Each arrival is handed on with its bytes, the address and port that sent them and the socket.
+void TestReceiver::arrivalsCarryTheirPeer()
+{
+    QFETCH(QString, mode);
+    WindowFixture f(mode);
+    Receiver& receiver = f.window->Rcv();
+    QList<Arrival> arrivals;
+    connect(&receiver, &Receiver::Arrived, this,
+            [&](const Arrival& arrival) { arrivals << arrival; });
+    const quint16 port = f.openReceiver();
+    QUdpSocket udpPeer;
+    QTcpSocket tcpPeer;
+    QAbstractSocket& peer = mode.isEmpty() ? static_cast<QAbstractSocket&>(tcpPeer) : udpPeer;
+    if (mode.isEmpty()) {
+        tcpPeer.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(tcpPeer.waitForConnected(5000));
+        tcpPeer.write("AB");
+    } else {
+        QVERIFY(udpPeer.bind(QHostAddress::LocalHost, 0));
+        udpPeer.writeDatagram("AB", QHostAddress::LocalHost, port);
+    }
+
+    QTRY_COMPARE(arrivals.size(), 1);
+    QCOMPARE(arrivals[0].bytes, QByteArray("AB"));
+    QCOMPARE(arrivals[0].peer.Address(), QHostAddress(QHostAddress::LocalHost));
+    QCOMPARE(arrivals[0].peer.Port(), peer.localPort());
+    QCOMPARE(arrivals[0].socket, &f.window->Winsock2());
+    QCOMPARE(f.list2().constLast(), QStringLiteral("RCV[4142]"));
 }
 
 QTEST_MAIN(TestReceiver)
