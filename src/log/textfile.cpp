@@ -14,6 +14,11 @@
 
 namespace {
 
+// How long a line that does not end yet is watched before it counts as torn: a file left torn
+// costs this once, the next line ending it.
+constexpr int kLooksAtTornLine = 5;
+constexpr useconds_t kTornLinePauseUs = 200;
+
 // What a failed write left of the line: `written` bytes from `start` (-1 until a write stopped
 // short, so the common path asks for no file position).
 struct PartWritten {
@@ -88,6 +93,15 @@ qint64 TextFile::LineStart(int fd, const QByteArray& path, bool& afterTornLine)
     if (!RegularFileSize(fd, size))
         return -1;
     afterTornLine = !EndsInLineEnd(fd, size);
+    // Another copy of the program appending to the file may be caught halfway through its line
+    // (the system lets a reader see a write that crosses a page in two parts): that line ends
+    // within microseconds, a torn one never does.
+    for (int look = 0; afterTornLine && look < kLooksAtTornLine; ++look) {
+        ::usleep(kTornLinePauseUs);
+        if (!RegularFileSize(fd, size))
+            return -1;
+        afterTornLine = !EndsInLineEnd(fd, size);
+    }
     return size;
 }
 

@@ -16,12 +16,6 @@ constexpr int kLossReportMs = 1000;
 constexpr int kShortBatchPauseMs = 1;
 // Three milliseconds hold some 250 small datagrams; a batch of the largest may take longer alone.
 constexpr qint64 kTurnMs = 3;
-// More than the system's receive buffer holds (some 300,000 small datagrams), so a stop shows all
-// that waited; a peer that goes on sending cannot hold the end of the program up past this many.
-constexpr int kMostDrained = 1 << 19;
-// What waits past them at a stop, or at a close, is read and counted, not shown: at a microsecond
-// each, a second at most.
-constexpr int kMostCountedAtStop = 1 << 20;
 
 // Without a handshake there is no telling which address a peer listens on; IPv4 is the one
 // peers bind most often.
@@ -65,8 +59,8 @@ void UdpPort::Close()
     }
     // After a stop's drain the program ends; anything counted now would be told after its end.
     if (socket_ && !drained_) {
-        CountLosses();
         CountWhatStillWaits();
+        CountLosses();
     }
     socket_.reset();
     lossPacer_.stop();
@@ -260,14 +254,16 @@ void UdpPort::Drain()
     drained_ = true;
     const quint64 current = session_.Current();
     DeliverBatch();
-    for (int drained = 0; session_.Current() == current && drained < kMostDrained &&
-                          session_.State() == Winsock::sckOpen && ReadBatch();
-         drained += batchSize_)
+    // Nothing more comes in, so what waits (at most the system's receive buffer, some 300,000
+    // small datagrams) is shown to the end, however fast a peer goes on sending.
+    socket_->StopTakingIn();
+    while (session_.Current() == current && session_.State() == Winsock::sckOpen && ReadBatch())
         DeliverBatch();
     if (session_.Current() != current)
         return; // closed by a handler, which told the rest
-    CountLosses();
+    // Losses are read once nothing more can come in, so none goes untold.
     CountWhatStillWaits();
+    CountLosses();
     DeliverLosses();
 }
 
@@ -275,9 +271,8 @@ void UdpPort::Drain()
 void UdpPort::CountWhatStillWaits()
 {
     try {
-        int got = 0;
-        for (int counted = 0; counted < kMostCountedAtStop && (got = socket_->ReadBatch()) > 0;
-             counted += got)
+        socket_->StopTakingIn();
+        for (int got = 0; (got = socket_->ReadBatch()) > 0;)
             lossesUntold_ += got;
     } catch (const RaisedError&) {
         // A socket failing now has nothing more to give.

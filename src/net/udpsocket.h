@@ -39,6 +39,10 @@ public:
     quint16 LastSenderPort() const;
     const sockaddr_storage& LastSender() const;
 
+    // From now on the system hands this socket no more datagrams (it is aimed at itself, which
+    // sends nothing), so what it holds can be read to the end while a peer goes on sending.
+    void StopTakingIn();
+
     // Datagrams the system dropped for this socket since it was opened (wraps at 2^32).
     quint32 Drops() const;
 

@@ -216,6 +216,17 @@ const sockaddr_storage& UdpSocket::LastSender() const
     return native_->lastSender;
 }
 
+void UdpSocket::StopTakingIn()
+{
+    // A connected socket takes datagrams from its peer alone; nothing is sent from its own port
+    // on the loopback address but by itself. (An IPv6 socket aimed at ::1 takes no IPv4 either.)
+    const QHostAddress self(native_->family == AF_INET ? QHostAddress::LocalHost
+                                                       : QHostAddress::LocalHostIPv6);
+    sockaddr_storage address;
+    const socklen_t size = ToSockaddr(self, native_->localPort, native_->family, &address);
+    ::connect(native_->fd, reinterpret_cast<sockaddr*>(&address), size);
+}
+
 quint32 UdpSocket::Drops() const
 {
     std::array<quint32, SK_MEMINFO_VARS> meminfo{};
