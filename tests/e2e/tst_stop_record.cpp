@@ -13,7 +13,13 @@
 
 namespace {
 
-enum StopBy { SigtermToProgram, QuitButtonOnReceiver, QuitButtonOnClient, QuitWhileAllWait };
+enum StopBy {
+    SigtermToProgram,
+    SigtermWhileSending,
+    QuitButtonOnReceiver,
+    QuitButtonOnClient,
+    QuitWhileAllWait
+};
 
 const QByteArray kBurstDatagram = "burst";
 constexpr int kBurst = 40000;
@@ -40,10 +46,10 @@ qint64 SendBurst(quint16 port)
     return sent;
 }
 
-// The burst's RCV[ lines plus the sum of LOST[n], up to the End line.
-qint64 Accounted(const QStringList& lines)
+// The RCV[ lines of `datagram` plus the sum of LOST[n], up to the End line.
+qint64 Accounted(const QStringList& lines, const QByteArray& datagram)
 {
-    const QString arrival = "RCV[" + QString(kBurstDatagram.toHex().toUpper()) + "]";
+    const QString arrival = "RCV[" + QString(datagram.toHex().toUpper()) + "]";
     qint64 accounted = 0;
     for (const QString& line : lines) {
         if (line.mid(20).startsWith(QLatin1String("End ")))
@@ -57,8 +63,22 @@ qint64 Accounted(const QStringList& lines)
     return -1; // no End line
 }
 
+// Datagrams to IPv4 ports no socket took, as the system counts them.
+qint64 UdpNoPorts()
+{
+    QFile snmp(QStringLiteral("/proc/net/snmp"));
+    if (!snmp.open(QIODevice::ReadOnly))
+        return -1;
+    // A heading line, then a line of values.
+    const QStringList udp =
+        QString::fromLatin1(snmp.readAll()).split('\n').filter(QStringLiteral("Udp: "));
+    return udp.value(1).split(' ').value(2).toLongLong();
+}
+
 // The program itself, its receiver opened by the environment; bound once a probe is logged.
-QStringList BurstThenSigterm(qint64* sent)
+// `goOn`: a sender goes on flat out through the stop, and what it sent after the program let go
+// of the port (which the system counts as sent to no port) is not counted in `sent`.
+QStringList BurstThenSigterm(qint64* sent, bool goOn = false)
 {
     // The program cannot be given port 0 from its environment: a port the system just chose is
     // handed over, and nothing but probes goes there until the program is seen to hold it.
@@ -81,9 +101,18 @@ QStringList BurstThenSigterm(qint64* sent)
         10000);
     if (!bound)
         return {};
-    *sent = SendBurst(port);
+    if (!goOn) {
+        *sent = SendBurst(port);
+        QTest::qWait(kStopAfterMs);
+        return run.stop(SIGTERM) ? run.dayFileLines() : QStringList();
+    }
+    const qint64 noPortsBefore = UdpNoPorts();
+    Flooder flooder(true, port, int(kBurstDatagram.size()));
     QTest::qWait(kStopAfterMs);
-    return run.stop(SIGTERM) ? run.dayFileLines() : QStringList();
+    const bool stopped = run.stop(SIGTERM);
+    flooder.stop();
+    *sent = flooder.bytesSent() / kBurstDatagram.size() - (UdpNoPorts() - noPortsBefore);
+    return stopped ? run.dayFileLines() : QStringList();
 }
 
 // Sent from this thread, so the window reads none of it before the quit button is pressed.
@@ -139,6 +168,7 @@ void TestStopRecord::everyDatagramIsAccountedForAtTheStop_data()
 {
     QTest::addColumn<int>("stopBy");
     QTest::newRow("SIGTERM to the program, receiver") << int(SigtermToProgram);
+    QTest::newRow("SIGTERM, a sender going on flat out") << int(SigtermWhileSending);
     QTest::newRow("quit button, receiver") << int(QuitButtonOnReceiver);
     QTest::newRow("quit button, client socket") << int(QuitButtonOnClient);
     QTest::newRow("quit button, all of a burst still waiting") << int(QuitWhileAllWait);
@@ -149,15 +179,18 @@ void TestStopRecord::everyDatagramIsAccountedForAtTheStop()
     QFETCH(int, stopBy);
     qint64 sent = 0;
     QStringList lines;
-    if (stopBy == SigtermToProgram)
-        lines = BurstThenSigterm(&sent);
+    if (stopBy == SigtermToProgram || stopBy == SigtermWhileSending)
+        lines = BurstThenSigterm(&sent, stopBy == SigtermWhileSending);
     else if (stopBy == QuitWhileAllWait)
         lines = QuitWithAllWaiting(&sent);
     else
         lines = BurstThenQuitButton(stopBy == QuitButtonOnClient, &sent);
     QVERIFY2(!lines.isEmpty(), "the run did not start, bind or stop as it should");
     QVERIFY(sent > 0);
-    QCOMPARE(Accounted(lines), sent);
+    // The flooder sends datagrams of its own.
+    const QByteArray datagram =
+        stopBy == SigtermWhileSending ? QByteArray(kBurstDatagram.size(), 'F') : kBurstDatagram;
+    QCOMPARE(Accounted(lines, datagram), sent);
 }
 
 QTEST_MAIN(TestStopRecord)

@@ -121,8 +121,14 @@ Flooder::Flooder(bool udp, quint16 port, int chunkSize)
 
 Flooder::~Flooder()
 {
+    stop();
+}
+
+void Flooder::stop()
+{
     stop_ = true;
-    thread_.join();
+    if (thread_.joinable())
+        thread_.join();
 }
 
 void Flooder::Run(bool udp, quint16 port, int chunkSize)

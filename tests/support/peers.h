@@ -71,6 +71,8 @@ public:
     Flooder(const Flooder&) = delete;
     Flooder& operator=(const Flooder&) = delete;
     qint64 bytesSent() const { return sent_; }
+    // Ends the sending; bytesSent() no longer changes.
+    void stop();
 
 private:
     void Run(bool udp, quint16 port, int chunkSize);
