@@ -1,7 +1,6 @@
 #include "benchsupport.h"
 
 #include "log/log1month.h"
-#include "log/programfolder.h"
 #include "program/endprogram.h"
 
 #include <QCoreApplication>

@@ -23,17 +23,16 @@ QString StampedAfresh(LineStamp& stamp, const QString& stamped, const QString& t
 
 void ActivityRecord::Record(const QString& text, const std::function<void(const QString&)>& show)
 {
-    // The log works again: what it lost is told first, in the log and in the list.
-    if (log_.LogLinesNotWritten() > 0) {
-        const QString notice =
-            log_.Stamp().Stamped(DayLog::LogNotWrittenNotice(log_.LogLinesNotWritten()));
-        if (log_.LogWriteNotice(notice))
-            show(notice);
-    }
+    // When the log works again, what it lost is told first, in the log and in the list.
+    const qint64 lost = log_.LogLinesNotWritten();
+    const QString notice =
+        lost > 0 ? log_.Stamp().Stamped(DayLog::LogNotWrittenNotice(lost)) : QString();
     // Shared while in use, so a line recorded meanwhile is written into a buffer of its own.
     log_.Stamp().PutStamped(lastStamped_, text);
     const QString stamped = lastStamped_;
-    const LogWriteResult logged = log_.LogWrite(stamped);
+    const LogWriteResult logged = log_.LogWrite(stamped, notice);
+    if (logged.written && !notice.isEmpty())
+        show(notice);
     show(StampedAfresh(log_.Stamp(), stamped, text));
     if (!logged.failure.isEmpty())
         show(LogFailureLine(logged.failure));

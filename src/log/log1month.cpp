@@ -1,5 +1,6 @@
 #include "log/log1month.h"
 
+#include "convert/codepage.h"
 #include "convert/controls.h"
 #include "convert/conversions.h"
 
@@ -112,9 +113,15 @@ QString DayLog::DefaultPrefix() const
     return programFolder_ + QLatin1Char('/');
 }
 
-// Why the stamped line could not be appended to the file; empty when it was.
-QString DayLog::AppendStamped(const QString& file, const QString& text)
+// Why the stamped line (after the notice, if any) could not be appended to the file; empty when
+// it was.
+QString DayLog::AppendStamped(const QString& file, const QString& text, const QString& notice)
 {
+    if (!notice.isEmpty()) {
+        const QByteArray lines = TextToAnsiLine(stamp_.Stamped(EscapeControls(notice))) +
+                                 TextToAnsiLine(stamp_.Stamped(EscapeControls(text)));
+        return textFile_.AppendEncoded(file, lines);
+    }
     if (PlainAsciiLine(stamp_.Now(), text, line_))
         return textFile_.AppendEncoded(file, line_);
     return textFile_.AppendLine(file, stamp_.Stamped(EscapeControls(text)));
@@ -132,19 +139,20 @@ LogWriteResult DayLog::LogStart(const QString& title, const QString& folder)
 void DayLog::LogEnd()
 {
     // Lines lost just before the end are told as an activity list would have told them.
-    if (LogLinesNotWritten() > 0)
-        LogWriteNotice(stamp_.Stamped(LogNotWrittenNotice(LogLinesNotWritten())));
-    LogWrite(QStringLiteral("End ") + title_);
+    const QString notice = LogLinesNotWritten() > 0
+                               ? stamp_.Stamped(LogNotWrittenNotice(LogLinesNotWritten()))
+                               : QString();
+    LogWrite(QStringLiteral("End ") + title_, notice);
     file_.clear();
     title_.clear();
 }
 
-LogWriteResult DayLog::LogWrite(const QString& text)
+LogWriteResult DayLog::LogWrite(const QString& text, const QString& notice)
 {
     const QString file = LogCurrentFile();
     if (file.isEmpty())
         return {};
-    const QString failure = AppendStamped(file, text);
+    const QString failure = AppendStamped(file, text, notice);
     if (failure.isEmpty()) {
         failures_.End();
         return {true, QString()};
@@ -153,15 +161,6 @@ LogWriteResult DayLog::LogWrite(const QString& text)
     if (!failures_.Fail())
         return {};
     return {false, failure + QStringLiteral(" (") + file + QLatin1Char(')')};
-}
-
-bool DayLog::LogWriteNotice(const QString& text)
-{
-    const QString file = LogCurrentFile();
-    if (file.isEmpty() || !AppendStamped(file, text).isEmpty())
-        return false;
-    failures_.End();
-    return true;
 }
 
 QString DayLog::LogNotWrittenNotice(qint64 lines)

@@ -39,15 +39,13 @@ public:
     void LogEnd();
 
     // Appends one stamped line to the current file; nothing, and no failure, when no file can be
-    // named. A line written ends the current run of failures.
-    LogWriteResult LogWrite(const QString& text);
+    // named. A line written ends the current run of failures. A `notice` (already stamped) goes
+    // in first, in the same write: it is written only with the line, so a run of failures that
+    // goes on is not broken up by notices short enough to fit where the line does not.
+    LogWriteResult LogWrite(const QString& text, const QString& notice = QString());
 
     // Lines not written since the last line that was (the current run of failures); 0 when none.
     qint64 LogLinesNotWritten() const { return failures_.Count(); }
-
-    // Writes a line that is not itself counted as lost when it fails (the recovery notice); true
-    // when written, and then the run of failures is over (the count goes back to 0).
-    bool LogWriteNotice(const QString& text);
 
     // The text of that notice: "Log Err: " + the count + " lines not written.".
     static QString LogNotWrittenNotice(qint64 lines);
@@ -78,7 +76,7 @@ public:
 
 private:
     QString DefaultPrefix() const;
-    QString AppendStamped(const QString& file, const QString& text);
+    QString AppendStamped(const QString& file, const QString& text, const QString& notice);
 
     const QString programFolder_;
     const Clock clock_;

@@ -1,12 +1,16 @@
 #include "convert/codepage.h"
+#include "log/activityrecord.h"
 #include "log/log1month.h"
 #include "support/logsandbox.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTest>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace {
@@ -37,6 +41,7 @@ private slots:
     void unwritableLogIsToldAndCounted_data();
     void unwritableLogIsToldAndCounted();
     void twoLogsInOneProcessKeepTheirOwn();
+    void longLinesThatDoNotFitMakeOneRunOfFailures();
 };
 
 void TestLog1Month::oneMonthRule_data()
@@ -267,6 +272,36 @@ void TestLog1Month::twoLogsInOneProcessKeepTheirOwn()
              QStringList({kStamp + kStamp + "Log Err: 2 lines not written.", kStamp + "End A"}));
     QCOMPARE(second.lines("25.LOG"),
              QStringList({nextDay + "Start B", nextDay + "b1", nextDay + "b2", nextDay + "End B"}));
+}
+
+// A disk with room for a short line but not a long one: the notice of the lines lost goes in only
+// with a line, so the run of failures is told once and counted whole.
+void TestLog1Month::longLinesThatDoNotFitMakeOneRunOfFailures()
+{
+    LogSandbox sandbox;
+    ActivityRecord record(sandbox.log);
+    QStringList shown;
+    const auto show = [&](const QString& line) { shown << line.mid(20); };
+    sandbox.log.LogStart("T", QString());
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = {};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlimit roomForShortLines{rlim_t(QFileInfo(sandbox.path(kDayFile)).size() + 200),
+                                   limit.rlim_max};
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &roomForShortLines), 0);
+    const QString longLine(1000, QChar('x'));
+    for (int i = 0; i < 3; ++i)
+        record.Record(longLine, show);
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    record.Record("fits", show);
+
+    const QString reason = QString::fromLocal8Bit(std::strerror(EFBIG));
+    const QString failure = "Log Err: " + reason + " (" + sandbox.path(kDayFile) + ")";
+    QCOMPARE(shown, QStringList({longLine, failure, longLine, longLine,
+                                 "Log Err: 3 lines not written.", "fits"}));
+    QCOMPARE(sandbox.lines(kDayFile),
+             QStringList({kStamp + "Start T", kStamp + kStamp + "Log Err: 3 lines not written.",
+                          kStamp + kStamp + "fits"}));
 }
 
 QTEST_GUILESS_MAIN(TestLog1Month)
