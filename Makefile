@@ -62,7 +62,7 @@ test-sanitize: deps test-locale
 # Each fuzz target runs FUZZ_SECONDS from its seed corpus; new finds go to a scratch folder, a
 # failing input to build-fuzz/ (shown with the whole report).
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := numeric hex text date
+FUZZ_TARGETS := numeric hex text date rules
 fuzz: deps
 	@$(MAKE) --no-print-directory deps PACKAGES="clang libclang-rt-14-dev"
 	CXX=clang++ cmake -S . -B build-fuzz -DPEERTEST_FUZZ=ON -DBUILD_TESTING=OFF

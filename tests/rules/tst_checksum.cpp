@@ -16,7 +16,8 @@ void TestChecksum::catalogue_data()
     QTest::addColumn<uint>("check");
     QTest::addColumn<QByteArray>("wire");
     QTest::newRow("crc8") << "crc8" << 0xF4u << QByteArray::fromHex("F4");
-    QTest::newRow("modbus low byte first") << "crc16_modbus" << 0x4B37u << QByteArray::fromHex("374B");
+    QTest::newRow("modbus low byte first")
+        << "crc16_modbus" << 0x4B37u << QByteArray::fromHex("374B");
     QTest::newRow("xmodem") << "crc16_xmodem" << 0x31C3u << QByteArray::fromHex("31C3");
     QTest::newRow("ibm3740") << "crc16_ibm3740" << 0x29B1u << QByteArray::fromHex("29B1");
     QTest::newRow("crc32") << "crc32" << 0xCBF43926u << QByteArray::fromHex("CBF43926");

@@ -1,0 +1,97 @@
+// Whatever text reaches the pattern, template and rules file readers, they answer with a
+// reason and a place inside the text, never a crash; whatever bytes a parsed pattern or rule set
+// meets, a match stays inside those bytes. The input is text, then optionally a NUL byte and the
+// bytes to match.
+#include "rules/pattern.h"
+#include "rules/replytemplate.h"
+#include "rules/responder.h"
+#include "rules/rulesfile.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+void Require(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+
+void CheckMatch(const MatchResult& result, const Pattern& pattern, QByteArrayView bytes,
+                MatchMode mode)
+{
+    if (!result.matched())
+        return;
+    Require(result.length >= (mode == MatchMode::Prefix ? 1 : 0) && result.length <= bytes.size());
+    Require(mode == MatchMode::Prefix || result.length == bytes.size());
+    Require(result.captures.groups.size() == pattern.GroupCount());
+    for (const QByteArray& captured : result.captures.named)
+        Require(captured.size() <= result.length);
+}
+
+void CheckPattern(const QString& text, TextEncoding encoding, QByteArrayView bytes)
+{
+    SyntaxError error;
+    const std::optional<Pattern> pattern = Pattern::Parse(text, encoding, error);
+    if (!pattern) {
+        Require(!error.reason.isEmpty() && error.offset >= 0 && error.offset <= text.size());
+        return;
+    }
+    for (MatchMode mode : {MatchMode::Whole, MatchMode::Prefix})
+        CheckMatch(pattern->Match(bytes, mode), *pattern, bytes, mode);
+}
+
+void CheckTemplate(const QString& text, QByteArrayView bytes)
+{
+    SyntaxError error;
+    const std::optional<ReplyTemplate> reply =
+        ReplyTemplate::Parse(text, TextEncoding::Utf8, error);
+    if (!reply) {
+        Require(!error.reason.isEmpty() && error.offset >= 0 && error.offset <= text.size());
+        return;
+    }
+    Captures captures;
+    captures.named.insert(QStringLiteral("a"), bytes.toByteArray());
+    captures.groups << bytes.toByteArray();
+    reply->FindUndefinedCapture(nullptr);
+    reply->Render(bytes, captures, 7);
+}
+
+void CheckRules(const QByteArray& text, QByteArrayView bytes)
+{
+    const RulesLoad load = ParseRulesText(text, QStringLiteral("fuzz.toml"));
+    Require(load.rules.has_value() == load.errors.isEmpty());
+    for (const QString& error : load.errors)
+        Require(error.startsWith(QLatin1String("fuzz.toml:")) && !error.startsWith("fuzz.toml:0:"));
+    if (!load.rules)
+        return;
+    Responder responder(*load.rules);
+    responder.AnswerDatagram(bytes, QHostAddress(QStringLiteral("192.0.2.1")), 1);
+    Conversation conversation = responder.Converse(QHostAddress(QStringLiteral("::1")), 1);
+    qsizetype taken = 0;
+    for (QByteArrayView half : {bytes.first(bytes.size() / 2), bytes.sliced(bytes.size() / 2)}) {
+        for (const Answer& answer : conversation.Feed(half).answers)
+            taken += answer.request.size();
+    }
+    Require(taken + conversation.Unconsumed() == bytes.size());
+    conversation.DropUnconsumed();
+    Require(responder.SummaryLine().startsWith(QLatin1String("RULES: ")));
+    responder.TakeNotices();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const QByteArray input(reinterpret_cast<const char*>(data), qsizetype(size));
+    const qsizetype split = input.indexOf('\0');
+    const QByteArray textBytes = split < 0 ? input : input.left(split);
+    const QByteArray bytes = split < 0 ? input : input.mid(split + 1);
+    const QString text = QString::fromUtf8(textBytes);
+    CheckPattern(text, TextEncoding::Utf8, bytes);
+    CheckPattern(text, TextEncoding::Windows31J, bytes);
+    CheckTemplate(text, bytes);
+    CheckRules(textBytes, bytes);
+    return 0;
+}

@@ -1,0 +1,212 @@
+// The search for a match: element by element, trying the lengths of each run shortest first.
+// Whether the elements from i on can match from position pos does not depend on how pos was
+// reached (no element looks back at a capture), so after two runs, where many paths meet, each
+// (i, pos) is worked out once. Every step costs from a budget, so the search is bounded.
+#include "rules/pattern_p.h"
+
+#include <QHash>
+
+namespace {
+
+constexpr qsizetype kNone = -1;
+// Comparing or summing this many bytes costs one step.
+constexpr qsizetype kBytesPerStep = 64;
+
+class Matcher {
+public:
+    Matcher(const Pattern::Data& pattern, QByteArrayView data, MatchMode mode)
+        : pattern_(pattern), data_(data), mode_(mode), size_(data.size())
+    {
+        for (const PatternElement& element : pattern.elements)
+            checksums_.push_back({RunningChecksum(element.checksum), 0});
+    }
+
+    MatchResult Run()
+    {
+        MatchResult result;
+        const qsizetype end = Solve(0, 0);
+        if (exhausted_) {
+            result.status = MatchResult::Status::OverLimit;
+            result.expressionOverLimit = expressionOverLimit_;
+            return result;
+        }
+        if (end == kNone)
+            return result;
+        result.status = MatchResult::Status::Matched;
+        result.length = end;
+        result.captures.groups.resize(pattern_.groupCount);
+        // Finding the path again costs no more than finding it did.
+        budget_ = Pattern::kMatchBudget;
+        if (!Collect(end, result.captures)) {
+            result = MatchResult();
+            result.status = MatchResult::Status::OverLimit;
+            result.expressionOverLimit = expressionOverLimit_;
+        }
+        return result;
+    }
+
+private:
+    struct ChecksumSoFar {
+        RunningChecksum checksum;
+        qsizetype fedUpTo;
+    };
+
+    // The nearest end of a match of the elements from i on, starting at pos, or kNone.
+    qsizetype Solve(size_t i, qsizetype pos)
+    {
+        if (!Spend(1) || pos + pattern_.minRest[i] > size_)
+            return kNone;
+        if (i == pattern_.elements.size())
+            return mode_ == MatchMode::Whole ? (pos == size_ ? pos : kNone)
+                                             : (pos > 0 ? pos : kNone);
+        const bool remembered = pattern_.runsBefore[i] >= 2;
+        const quint64 key = quint64(i) * quint64(size_ + 1) + quint64(pos);
+        if (remembered) {
+            const auto found = memo_.constFind(key);
+            if (found != memo_.constEnd())
+                return found.value();
+        }
+        const qsizetype end = SolveElement(i, pos);
+        if (remembered && !exhausted_)
+            memo_.insert(key, end);
+        return end;
+    }
+
+    qsizetype SolveElement(size_t i, qsizetype pos)
+    {
+        const PatternElement& element = pattern_.elements[i];
+        if (element.kind == PatternElement::Kind::Run)
+            return SolveRun(i, pos);
+        const qsizetype next = NextPosition(i, pos);
+        return next == kNone ? kNone : Solve(i + 1, next);
+    }
+
+    // Where a fixed element or an expression at pos ends, or kNone when it does not match there.
+    qsizetype NextPosition(size_t i, qsizetype pos, std::vector<qsizetype>* groups = nullptr)
+    {
+        const PatternElement& element = pattern_.elements[i];
+        switch (element.kind) {
+        case PatternElement::Kind::Literal:
+            if (!Spend(element.literal.size() / kBytesPerStep))
+                return kNone;
+            return data_.sliced(pos, element.literal.size()) == QByteArrayView(element.literal)
+                       ? pos + element.literal.size()
+                       : kNone;
+        case PatternElement::Kind::AnyBytes:
+        case PatternElement::Kind::Capture:
+            return pos + element.count;
+        case PatternElement::Kind::Checksum:
+            return ChecksumAt(i, pos) ? pos + ChecksumWidth(element.checksum) : kNone;
+        case PatternElement::Kind::Regex:
+            return RegexEnd(element, pos, groups);
+        case PatternElement::Kind::Run:
+            break;
+        }
+        return kNone;
+    }
+
+    // The lengths of a run, shortest first; a longer one is only tried while it could still
+    // end the match sooner.
+    qsizetype SolveRun(size_t i, qsizetype pos)
+    {
+        const qsizetype restMin = pattern_.minRest[i + 1];
+        const qsizetype last = size_ - restMin;
+        qsizetype first = pos;
+        if (mode_ == MatchMode::Whole && pattern_.fixedRest[i + 1])
+            first = last; // the rest has one length, so the run has one too
+        qsizetype best = kNone;
+        for (qsizetype next = first; next <= last && !exhausted_; ++next) {
+            if (best != kNone && next + restMin >= best)
+                break;
+            const qsizetype end = Solve(i + 1, next);
+            if (end != kNone && (best == kNone || end < best))
+                best = end;
+        }
+        return exhausted_ ? kNone : best;
+    }
+
+    bool ChecksumAt(size_t i, qsizetype pos)
+    {
+        ChecksumSoFar& sofar = checksums_[i];
+        if (pos < sofar.fedUpTo) {
+            sofar.checksum.Reset();
+            sofar.fedUpTo = 0;
+        }
+        if (!Spend((pos - sofar.fedUpTo) / kBytesPerStep))
+            return false;
+        sofar.checksum.Add(data_.sliced(sofar.fedUpTo, pos - sofar.fedUpTo));
+        sofar.fedUpTo = pos;
+        const QByteArray expected = sofar.checksum.Bytes();
+        return data_.sliced(pos, expected.size()) == QByteArrayView(expected);
+    }
+
+    qsizetype RegexEnd(const PatternElement& element, qsizetype pos, std::vector<qsizetype>* groups)
+    {
+        qsizetype end = kNone;
+        switch (element.regex->MatchAt(data_, pos, budget_, end, groups)) {
+        case Regex::Outcome::Matched:
+            return end;
+        case Regex::Outcome::NoMatch:
+            return kNone;
+        case Regex::Outcome::OverLimit:
+            exhausted_ = true;
+            expressionOverLimit_ = true;
+            return kNone;
+        }
+        return kNone;
+    }
+
+    bool Spend(qint64 steps)
+    {
+        budget_ -= steps;
+        if (budget_ < 0)
+            exhausted_ = true;
+        return !exhausted_;
+    }
+
+    // Walks the path to `end` again, taking each run's first length that still reaches it.
+    bool Collect(qsizetype end, Captures& captures)
+    {
+        qsizetype pos = 0;
+        for (size_t i = 0; i < pattern_.elements.size(); ++i) {
+            const PatternElement& element = pattern_.elements[i];
+            std::vector<qsizetype> groups;
+            qsizetype next = pos;
+            if (element.kind == PatternElement::Kind::Run) {
+                while (next <= size_ && !exhausted_ && Solve(i + 1, next) != end)
+                    ++next;
+            } else {
+                next = NextPosition(i, pos, &groups);
+            }
+            if (exhausted_ || next == kNone || next > size_)
+                return false;
+            if (!element.name.isEmpty())
+                captures.named.insert(element.name, data_.sliced(pos, next - pos).toByteArray());
+            for (size_t g = 0; 2 * g < groups.size(); ++g) {
+                const qsizetype from = groups[2 * g];
+                if (from >= 0)
+                    captures.groups[element.firstGroup + int(g)] =
+                        data_.sliced(from, groups[2 * g + 1] - from).toByteArray();
+            }
+            pos = next;
+        }
+        return true;
+    }
+
+    const Pattern::Data& pattern_;
+    QByteArrayView data_;
+    MatchMode mode_;
+    qsizetype size_;
+    qint64 budget_ = Pattern::kMatchBudget;
+    bool exhausted_ = false;
+    bool expressionOverLimit_ = false;
+    QHash<quint64, qsizetype> memo_;
+    std::vector<ChecksumSoFar> checksums_;
+};
+
+} // namespace
+
+MatchResult MatchElements(const Pattern::Data& pattern, QByteArrayView data, MatchMode mode)
+{
+    return Matcher(pattern, data, mode).Run();
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "rules/pattern.h"
+#include "rules/syntax.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringView>
+
+#include <memory>
+#include <optional>
+
+// The bytes a rule sends back: fixed bytes, what the request's captures held, the request
+// itself, the rule's hit counter, and checksums over what comes before them.
+class ReplyTemplate {
+public:
+    static std::optional<ReplyTemplate> Parse(QStringView text, TextEncoding encoding,
+                                              SyntaxError& error);
+
+    // The first capture the template uses that `pattern` does not make (null: a rule that
+    // matches anything makes none).
+    std::optional<SyntaxError> FindUndefinedCapture(const Pattern* pattern) const;
+
+    // `counter` is the rule's hit count, this hit included.
+    QByteArray Render(QByteArrayView request, const Captures& captures, quint64 counter) const;
+
+    struct Data;
+
+private:
+    explicit ReplyTemplate(std::shared_ptr<const Data> data) : data_(std::move(data)) {}
+
+    std::shared_ptr<const Data> data_;
+};

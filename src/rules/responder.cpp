@@ -1,0 +1,157 @@
+#include "rules/responder.h"
+
+#include <QHash>
+
+Responder::Responder(RuleSet rules) : rules_(std::move(rules)), hits_(rules_.rules.size(), 0) {}
+
+void Responder::Reload(RuleSet rules)
+{
+    QHash<QString, quint64> previous;
+    for (size_t i = 0; i < rules_.rules.size(); ++i)
+        previous.insert(rules_.rules[i].name, hits_[i]);
+    rules_ = std::move(rules);
+    hits_.assign(rules_.rules.size(), 0);
+    for (size_t i = 0; i < rules_.rules.size(); ++i)
+        hits_[i] = previous.value(rules_.rules[i].name, 0);
+    // The rules may have changed, so a rule over its limit is worth a word again.
+    noticed_.clear();
+}
+
+Answer Responder::AnswerDatagram(QByteArrayView datagram, const QHostAddress& peer, quint16 port)
+{
+    Q_UNUSED(port) // no rule looks at ports yet
+    for (size_t i = 0; i < rules_.rules.size(); ++i) {
+        const Rule& rule = rules_.rules[i];
+        if (!rule.Accepts(Protocol::Udp, peer))
+            continue;
+        if (!rule.match)
+            return Respond(int(i), datagram, Captures());
+        const MatchResult result = rule.match->Match(datagram, MatchMode::Whole);
+        if (result.matched())
+            return Respond(int(i), datagram, result.captures);
+        NoteOverLimit(int(i), result);
+    }
+    CountUnmatched();
+    Answer none;
+    none.request = datagram.toByteArray();
+    return none;
+}
+
+Conversation Responder::Converse(const QHostAddress& peer, quint16 port)
+{
+    Q_UNUSED(port)
+    return Conversation(*this, peer);
+}
+
+std::optional<Answer> Responder::AnswerStream(QByteArrayView unconsumed, const QHostAddress& peer)
+{
+    for (size_t i = 0; i < rules_.rules.size(); ++i) {
+        const Rule& rule = rules_.rules[i];
+        if (!rule.Accepts(Protocol::Tcp, peer))
+            continue;
+        // With nothing to match, a rule takes all that has come, as one request.
+        if (!rule.match)
+            return Respond(int(i), unconsumed, Captures());
+        const MatchResult result = rule.match->Match(unconsumed, MatchMode::Prefix);
+        if (result.matched())
+            return Respond(int(i), unconsumed.first(result.length), result.captures);
+        NoteOverLimit(int(i), result);
+    }
+    return std::nullopt;
+}
+
+Answer Responder::Respond(int rule, QByteArrayView request, const Captures& captures)
+{
+    const Rule& matched = rules_.rules[size_t(rule)];
+    const quint64 hits = ++hits_[size_t(rule)];
+    Answer answer;
+    answer.rule = rule;
+    answer.ruleName = matched.name;
+    answer.delay = matched.delay;
+    answer.close = matched.close;
+    answer.request = request.toByteArray();
+    if (!matched.replies.empty()) {
+        const ReplyTemplate& reply = matched.replies[(hits - 1) % matched.replies.size()];
+        answer.reply = reply.Render(request, captures, hits);
+    }
+    return answer;
+}
+
+void Responder::NoteOverLimit(int rule, const MatchResult& result)
+{
+    const QString& name = rules_.rules[size_t(rule)].name;
+    if (result.status != MatchResult::Status::OverLimit || noticed_.contains(name))
+        return;
+    noticed_.insert(name);
+    const QString what = result.expressionOverLimit
+                             ? QStringLiteral("the expression went over its match limit")
+                             : QStringLiteral("the search for a match went over its step limit");
+    notices_ << QStringLiteral("Rules Err: rule \"%1\": %2; taken as no match.").arg(name, what);
+}
+
+QString Responder::SummaryLine() const
+{
+    QStringList parts;
+    for (size_t i = 0; i < rules_.rules.size(); ++i)
+        parts << QStringLiteral("%1 %2").arg(rules_.rules[i].name).arg(hits_[i]);
+    parts << QStringLiteral("(none) %1").arg(unmatched_);
+    return QStringLiteral("RULES: ") + parts.join(QStringLiteral(", "));
+}
+
+QStringList Responder::TakeNotices()
+{
+    return std::exchange(notices_, QStringList());
+}
+
+Conversation::Fed Conversation::Feed(QByteArrayView bytes)
+{
+    Fed fed;
+    while (!closed_) {
+        const qsizetype room = kMaxUnconsumed - buffer_.size();
+        const qsizetype taken = std::min(room, bytes.size());
+        buffer_.append(bytes.first(taken));
+        bytes = bytes.sliced(taken);
+        AnswerWaiting(fed.answers);
+        if (bytes.isEmpty())
+            break;
+        if (buffer_.size() >= kMaxUnconsumed) { // full of bytes no rule takes yet
+            fed.overflow = bytes.size();
+            unmatchedBytes_ += quint64(bytes.size());
+            responder_->CountUnmatched();
+            break;
+        }
+    }
+    return fed;
+}
+
+void Conversation::AnswerWaiting(std::vector<Answer>& answers)
+{
+    qsizetype consumed = 0;
+    while (consumed < buffer_.size()) {
+        std::optional<Answer> answer =
+            responder_->AnswerStream(QByteArrayView(buffer_).sliced(consumed), peer_);
+        if (!answer)
+            break;
+        consumed += answer->request.size();
+        const bool close = answer->close;
+        answers.push_back(std::move(*answer));
+        // The connection ends with this reply: what follows is never answered, nor counted.
+        if (close) {
+            closed_ = true;
+            break;
+        }
+    }
+    // Once per read rather than once per request: many small requests would make it quadratic.
+    buffer_.remove(0, consumed);
+}
+
+qsizetype Conversation::DropUnconsumed()
+{
+    const qsizetype dropped = buffer_.size();
+    if (dropped > 0) {
+        unmatchedBytes_ += quint64(dropped);
+        responder_->CountUnmatched();
+    }
+    buffer_.clear();
+    return dropped;
+}

@@ -1,0 +1,347 @@
+#include "rules/rulesfile.h"
+
+#include <QFile>
+#include <QHash>
+#include <QRegularExpression>
+
+#include <toml++/toml.h>
+
+namespace {
+
+// A rules file is written by hand; anything this large is a mistake.
+constexpr qint64 kMaxFileSize = 16 << 20;
+
+QString ToQString(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// Where a name may not be confused with the summary line's separators.
+bool IsRuleName(const QString& name)
+{
+    static const QRegularExpression bad(QStringLiteral("[\\s,\\x00-\\x1F\\x7F]"));
+    return !name.isEmpty() && !bad.match(name).hasMatch() && name != QLatin1String("(none)");
+}
+
+// Where the n-th character (from 0) of a line starts, in UTF-16 units; -1 past its end.
+qsizetype IndexOfCodePoint(QStringView line, qsizetype n)
+{
+    qsizetype i = 0;
+    for (; n > 0 && i < line.size(); --n) {
+        const bool pair =
+            line.at(i).isHighSurrogate() && i + 1 < line.size() && line.at(i + 1).isLowSurrogate();
+        i += pair ? 2 : 1;
+    }
+    return n == 0 && i < line.size() ? i : -1;
+}
+
+class RulesReader {
+public:
+    RulesReader(const QByteArray& text, const QString& fileName)
+        : text_(text), fileName_(fileName), lines_(QString::fromUtf8(text).split(u'\n'))
+    {
+        if (!lines_.isEmpty() && lines_.first().startsWith(QChar(0xFEFF)))
+            lines_.first().remove(0, 1);
+    }
+
+    RulesLoad Read()
+    {
+        toml::table document;
+        try {
+            document = toml::parse(std::string_view(text_.constData(), size_t(text_.size())),
+                                   fileName_.toStdString());
+        } catch (const toml::parse_error& error) {
+            Error(error.source().begin, ToQString(error.description()));
+            return Result();
+        }
+        ReadTopLevel(document);
+        return Result();
+    }
+
+private:
+    RulesLoad Result()
+    {
+        RulesLoad load;
+        load.errors = errors_;
+        if (errors_.isEmpty())
+            load.rules = std::move(set_);
+        return load;
+    }
+
+    void ReadTopLevel(const toml::table& document);
+    void ReadEncoding(const toml::node& node);
+    void ReadRules(const toml::node& node);
+    void ReadRule(const toml::table& table);
+    bool ReadRuleKey(const toml::key& key, const toml::node& node, Rule& rule);
+    bool ReadName(const toml::node& node, Rule& rule);
+    bool ReadMatch(const toml::node& node, Rule& rule);
+    bool ReadReplies(const toml::node& node, Rule& rule);
+    bool ReadReply(const toml::node& node, Rule& rule);
+    bool ReadProtocol(const toml::node& node, Rule& rule);
+    std::optional<std::chrono::milliseconds> ReadDuration(const toml::node& node, const char* key);
+    const std::string* StringOf(const toml::node& node, const char* key);
+    toml::source_position PositionIn(const toml::node& node, qsizetype offset) const;
+
+    bool Error(const toml::source_position& at, const QString& reason)
+    {
+        errors_ << QStringLiteral("%1:%2:%3: %4")
+                       .arg(fileName_)
+                       .arg(at.line)
+                       .arg(at.column)
+                       .arg(reason);
+        return false;
+    }
+
+    QByteArray text_;
+    QString fileName_;
+    QStringList lines_;
+    QStringList errors_;
+    RuleSet set_;
+    QHash<QString, int> nameLines_;
+    bool checkCaptures_ = true;
+};
+
+void RulesReader::ReadTopLevel(const toml::table& document)
+{
+    // The encoding first: the patterns' quoted text depends on it.
+    if (const toml::node* encoding = document.get("encoding"))
+        ReadEncoding(*encoding);
+    for (const auto& [key, node] : document) {
+        if (key == "idle") {
+            const std::optional<std::chrono::milliseconds> idle = ReadDuration(node, "idle");
+            if (idle && idle->count() == 0)
+                Error(node.source().begin, QStringLiteral("idle must be longer than 0ms"));
+            else if (idle)
+                set_.idle = *idle;
+        } else if (key == "rule") {
+            ReadRules(node);
+        } else if (key != "encoding") {
+            Error(key.source().begin,
+                  QStringLiteral("unknown key \"%1\"").arg(ToQString(key.str())));
+        }
+    }
+}
+
+void RulesReader::ReadEncoding(const toml::node& node)
+{
+    const std::string* text = StringOf(node, "encoding");
+    if (!text)
+        return;
+    const QString name = ToQString(*text).toLower();
+    if (name == QLatin1String("utf-8"))
+        set_.encoding = TextEncoding::Utf8;
+    else if (name == QLatin1String("windows-31j"))
+        set_.encoding = TextEncoding::Windows31J;
+    else
+        Error(node.source().begin, QStringLiteral("encoding is \"utf-8\" or \"windows-31j\""));
+}
+
+void RulesReader::ReadRules(const toml::node& node)
+{
+    const toml::array* rules = node.as_array();
+    if (!rules) {
+        Error(node.source().begin, QStringLiteral("rules are written [[rule]]"));
+        return;
+    }
+    for (const toml::node& element : *rules) {
+        if (const toml::table* table = element.as_table())
+            ReadRule(*table);
+        else
+            Error(element.source().begin, QStringLiteral("rules are written [[rule]]"));
+    }
+}
+
+void RulesReader::ReadRule(const toml::table& table)
+{
+    Rule rule;
+    bool ok = true;
+    // The match first: the replies' captures are checked against it.
+    const toml::node* match = table.get("match");
+    if (match)
+        ok = ReadMatch(*match, rule);
+    // A bad match has already been reported; its captures would only add noise.
+    checkCaptures_ = ok;
+    for (const auto& [key, node] : table)
+        ok = ReadRuleKey(key, node, rule) && ok;
+    if (!table.contains("name"))
+        ok = Error(table.source().begin, QStringLiteral("the rule has no name"));
+    if (ok)
+        set_.rules.push_back(std::move(rule));
+}
+
+bool RulesReader::ReadRuleKey(const toml::key& key, const toml::node& node, Rule& rule)
+{
+    if (key == "name")
+        return ReadName(node, rule);
+    if (key == "match")
+        return true;
+    if (key == "reply")
+        return ReadReplies(node, rule);
+    if (key == "delay") {
+        const std::optional<std::chrono::milliseconds> delay = ReadDuration(node, "delay");
+        rule.delay = delay.value_or(rule.delay);
+        return delay.has_value();
+    }
+    if (key == "close") {
+        if (const auto close = node.value_exact<bool>()) {
+            rule.close = *close;
+            return true;
+        }
+        return Error(node.source().begin, QStringLiteral("close is true or false"));
+    }
+    if (key == "from") {
+        const std::string* text = StringOf(node, "from");
+        QString reason;
+        if (text && (rule.from = AddressRange::Parse(ToQString(*text), reason)))
+            return true;
+        return text ? Error(node.source().begin, reason) : false;
+    }
+    if (key == "proto")
+        return ReadProtocol(node, rule);
+    return Error(key.source().begin,
+                 QStringLiteral("unknown key \"%1\" in a rule").arg(ToQString(key.str())));
+}
+
+bool RulesReader::ReadName(const toml::node& node, Rule& rule)
+{
+    const std::string* text = StringOf(node, "name");
+    if (!text)
+        return false;
+    rule.name = ToQString(*text);
+    if (!IsRuleName(rule.name))
+        return Error(node.source().begin, QStringLiteral("a rule name has no spaces, commas or "
+                                                         "control characters"));
+    const int line = static_cast<int>(node.source().begin.line);
+    if (nameLines_.contains(rule.name))
+        return Error(node.source().begin,
+                     QStringLiteral("the name \"%1\" is already used on line %2")
+                         .arg(rule.name)
+                         .arg(nameLines_.value(rule.name)));
+    nameLines_.insert(rule.name, line);
+    return true;
+}
+
+bool RulesReader::ReadMatch(const toml::node& node, Rule& rule)
+{
+    const std::string* text = StringOf(node, "match");
+    if (!text)
+        return false;
+    SyntaxError error;
+    rule.match = Pattern::Parse(ToQString(*text), set_.encoding, error);
+    return rule.match || Error(PositionIn(node, error.offset), error.reason);
+}
+
+bool RulesReader::ReadReplies(const toml::node& node, Rule& rule)
+{
+    const toml::array* replies = node.as_array();
+    if (!replies)
+        return ReadReply(node, rule);
+    if (replies->empty())
+        return Error(node.source().begin, QStringLiteral("reply needs at least one template; "
+                                                         "leave it out to swallow requests"));
+    bool ok = true;
+    for (const toml::node& element : *replies)
+        ok = ReadReply(element, rule) && ok;
+    return ok;
+}
+
+bool RulesReader::ReadReply(const toml::node& node, Rule& rule)
+{
+    const std::string* text = StringOf(node, "reply");
+    if (!text)
+        return false;
+    SyntaxError error;
+    std::optional<ReplyTemplate> reply =
+        ReplyTemplate::Parse(ToQString(*text), set_.encoding, error);
+    if (!reply)
+        return Error(PositionIn(node, error.offset), error.reason);
+    const std::optional<SyntaxError> undefined =
+        reply->FindUndefinedCapture(rule.match ? &*rule.match : nullptr);
+    if (undefined && checkCaptures_)
+        return Error(PositionIn(node, undefined->offset), undefined->reason);
+    rule.replies.push_back(std::move(*reply));
+    return true;
+}
+
+bool RulesReader::ReadProtocol(const toml::node& node, Rule& rule)
+{
+    const std::string* text = StringOf(node, "proto");
+    if (!text)
+        return false;
+    rule.tcp = *text == "tcp";
+    rule.udp = *text == "udp";
+    return rule.tcp || rule.udp ||
+           Error(node.source().begin, QStringLiteral("proto is \"tcp\" or \"udp\""));
+}
+
+std::optional<std::chrono::milliseconds> RulesReader::ReadDuration(const toml::node& node,
+                                                                   const char* key)
+{
+    const std::string* text = StringOf(node, key);
+    if (!text)
+        return std::nullopt;
+    QString reason;
+    const std::optional<std::chrono::milliseconds> duration =
+        ParseDuration(ToQString(*text), reason);
+    if (!duration)
+        Error(node.source().begin, reason);
+    return duration;
+}
+
+const std::string* RulesReader::StringOf(const toml::node& node, const char* key)
+{
+    if (const toml::value<std::string>* text = node.as_string())
+        return &text->get();
+    Error(node.source().begin, QStringLiteral("%1 must be text in quotes").arg(QLatin1String(key)));
+    return nullptr;
+}
+
+// The position of a character inside a string value. Exact when the string is written on one
+// line and nothing before that character is a TOML escape; otherwise the value's own position.
+toml::source_position RulesReader::PositionIn(const toml::node& node, qsizetype offset) const
+{
+    const toml::source_position start = node.source().begin;
+    if (start.line < 1 || start.line > static_cast<toml::source_index>(lines_.size()))
+        return start;
+    const QString& line = lines_.at(int(start.line) - 1);
+    const qsizetype quote = IndexOfCodePoint(line, qsizetype(start.column) - 1);
+    if (quote < 0)
+        return start;
+    const QStringView value = QStringView(line).mid(quote);
+    const bool literal = value.startsWith(u'\'') && !value.startsWith(u"'''");
+    const bool basic = value.startsWith(u'"') && !value.startsWith(u"\"\"\"");
+    const QStringView before = value.mid(1, offset);
+    if (!(literal || (basic && !before.contains(u'\\'))) || before.size() < offset)
+        return start;
+    toml::source_position at = start;
+    at.column += static_cast<toml::source_index>(1 + before.toUcs4().size());
+    return at;
+}
+
+} // namespace
+
+bool Rule::Accepts(Protocol protocol, const QHostAddress& peer) const
+{
+    if (!(protocol == Protocol::Tcp ? tcp : udp))
+        return false;
+    return !from || from->Contains(peer);
+}
+
+RulesLoad LoadRulesFile(const QString& path)
+{
+    QFile file(path);
+    RulesLoad load;
+    if (!file.open(QIODevice::ReadOnly))
+        load.errors
+            << QStringLiteral("%1:1:1: cannot read the file: %2").arg(path, file.errorString());
+    else if (file.size() > kMaxFileSize)
+        load.errors << QStringLiteral("%1:1:1: the file is larger than 16 MiB").arg(path);
+    else
+        return ParseRulesText(file.readAll(), path);
+    return load;
+}
+
+RulesLoad ParseRulesText(const QByteArray& text, const QString& fileName)
+{
+    return RulesReader(text, fileName).Read();
+}

@@ -1,0 +1,235 @@
+#include "rules/responder.h"
+
+#include <QTest>
+
+namespace {
+
+RuleSet Rules(const QByteArray& text)
+{
+    RulesLoad load = ParseRulesText(text, "test.toml");
+    if (!load.rules)
+        qFatal("%s", qPrintable(load.errors.join('\n')));
+    return std::move(*load.rules);
+}
+
+QList<QByteArray> Replies(const std::vector<Answer>& answers)
+{
+    QList<QByteArray> replies;
+    for (const Answer& answer : answers)
+        replies << answer.reply.value_or("(none)");
+    return replies;
+}
+
+const QByteArray kPing = R"(
+[[rule]]
+name = "ping"
+match = '"PING" {n:*} "\r\n"'
+reply = '"PONG " {n} " " {counter} "\r\n"'
+)";
+
+} // namespace
+
+class TestResponder : public QObject {
+    Q_OBJECT
+private slots:
+    void stream_data();
+    void stream();
+    void datagrams_data();
+    void datagrams();
+    void modbus();
+    void unconsumedIsBounded();
+    void closeEndsTheAnswers();
+    void summaryAndReload();
+    void overLimitNoticedOnce();
+};
+
+void TestResponder::stream_data()
+{
+    QTest::addColumn<QList<QByteArray>>("reads");
+    QTest::addColumn<QList<int>>("answersPerRead");
+    QTest::addColumn<QList<QByteArray>>("replies");
+    QTest::newRow("split across reads") << QList<QByteArray>{"PIN", "G1\r", "\n"}
+                                        << QList<int>{0, 0, 1} << QList<QByteArray>{"PONG 1 1\r\n"};
+    QTest::newRow("two in one read") << QList<QByteArray>{"PING1\r\nPING22\r\n"} << QList<int>{2}
+                                     << QList<QByteArray>{"PONG 1 1\r\n", "PONG 22 2\r\n"};
+    QTest::newRow("end of one and start of next")
+        << QList<QByteArray>{"PING1", "\r\nPI", "NG2\r\n"} << QList<int>{0, 1, 1}
+        << QList<QByteArray>{"PONG 1 1\r\n", "PONG 2 2\r\n"};
+    QTest::newRow("junk first waits for idle")
+        << QList<QByteArray>{"xPING1\r\n"} << QList<int>{0} << QList<QByteArray>{};
+}
+
+void TestResponder::stream()
+{
+    QFETCH(QList<QByteArray>, reads);
+    QFETCH(QList<int>, answersPerRead);
+    QFETCH(QList<QByteArray>, replies);
+    Responder responder(Rules(kPing));
+    Conversation conversation = responder.Converse(QHostAddress::LocalHost, 5000);
+    std::vector<Answer> answers;
+    for (int i = 0; i < reads.size(); ++i) {
+        Conversation::Fed fed = conversation.Feed(reads[i]);
+        QCOMPARE(int(fed.answers.size()), answersPerRead[i]);
+        answers.insert(answers.end(), fed.answers.begin(), fed.answers.end());
+    }
+    QCOMPARE(Replies(answers), replies);
+    qsizetype taken = 0;
+    for (const Answer& answer : answers)
+        taken += answer.request.size();
+    QCOMPARE(taken + conversation.Unconsumed(), reads.join().size());
+}
+
+// Each row: rules, the datagrams sent in order from one peer, the reply to each.
+void TestResponder::datagrams_data()
+{
+    QTest::addColumn<QByteArray>("rules");
+    QTest::addColumn<QString>("peer");
+    QTest::addColumn<QList<QByteArray>>("datagrams");
+    QTest::addColumn<QList<QByteArray>>("replies");
+    QTest::newRow("echo and counter")
+        << QByteArray("[[rule]]\nname = \"e\"\nreply = '{echo} \":\" {counter}'\n") << "10.0.0.1"
+        << QList<QByteArray>{"ab", "c"} << QList<QByteArray>{"ab:1", "c:2"};
+    QTest::newRow("counter as bytes")
+        << QByteArray("[[rule]]\nname = \"c\"\nreply = 'AA {counter:2}'\n") << "10.0.0.1"
+        << QList<QByteArray>{"x", "y"}
+        << QList<QByteArray>{QByteArray::fromHex("AA0001"), QByteArray::fromHex("AA0002")};
+    QTest::newRow("replies in turn")
+        << QByteArray("[[rule]]\nname = \"t\"\nreply = ['\"a\"', '\"b\"']\n") << "10.0.0.1"
+        << QList<QByteArray>{"1", "2", "3"} << QList<QByteArray>{"a", "b", "a"};
+    QTest::newRow("capture and group reused")
+        << QByteArray("[[rule]]\nname = \"r\"\nmatch = '{id:2} re\"=([0-9]+)\"'\nreply = '{1} "
+                      "\"@\" {id}'\n")
+        << "10.0.0.1" << QList<QByteArray>{"ab=42", "ab=x"} << QList<QByteArray>{"42@ab", "(none)"};
+    QTest::newRow("first matching rule answers")
+        << QByteArray("[[rule]]\nname = \"a\"\nmatch = '\"A\" *'\nreply = '\"1\"'\n"
+                      "[[rule]]\nname = \"b\"\nmatch = '*'\nreply = '\"2\"'\n")
+        << "10.0.0.1" << QList<QByteArray>{"AB", "BA"} << QList<QByteArray>{"1", "2"};
+    QTest::newRow("swallowed") << QByteArray("[[rule]]\nname = \"s\"\n") << "10.0.0.1"
+                               << QList<QByteArray>{"x"} << QList<QByteArray>{"(none)"};
+    QTest::newRow("tcp only") << QByteArray(
+                                     "[[rule]]\nname = \"t\"\nproto = \"tcp\"\nreply = '01'\n")
+                              << "10.0.0.1" << QList<QByteArray>{"x"}
+                              << QList<QByteArray>{"(none)"};
+    QTest::newRow("mapped IPv4 peer in range")
+        << QByteArray("[[rule]]\nname = \"f\"\nfrom = \"10.0.0.0/8\"\nreply = '01'\n")
+        << "::ffff:10.9.9.9" << QList<QByteArray>{"x"} << QList<QByteArray>{"\x01"};
+    QTest::newRow("peer out of range")
+        << QByteArray("[[rule]]\nname = \"f\"\nfrom = \"10.0.0.0/8\"\nreply = '01'\n") << "11.0.0.1"
+        << QList<QByteArray>{"x"} << QList<QByteArray>{"(none)"};
+}
+
+void TestResponder::datagrams()
+{
+    QFETCH(QByteArray, rules);
+    QFETCH(QString, peer);
+    QFETCH(QList<QByteArray>, datagrams);
+    QFETCH(QList<QByteArray>, replies);
+    Responder responder(Rules(rules));
+    std::vector<Answer> answers;
+    for (const QByteArray& datagram : datagrams)
+        answers.push_back(responder.AnswerDatagram(datagram, QHostAddress(peer), 5000));
+    QCOMPARE(Replies(answers), replies);
+}
+
+// Read Holding Registers: the request's CRC is checked, the reply's computed.
+void TestResponder::modbus()
+{
+    Responder responder(Rules(R"(
+[[rule]]
+name = "read"
+match = "01 03 00 00 00 02 {crc16_modbus}"
+reply = "01 03 04 00 2A 00 2B {crc16_modbus}"
+delay = "20ms"
+)"));
+    const QByteArray request = QByteArray::fromHex("010300000002C40B");
+    const QByteArray reply = QByteArray::fromHex("010304002A002B9BE4");
+    Answer answer = responder.AnswerDatagram(request, QHostAddress::LocalHost, 502);
+    QCOMPARE(answer.reply.value_or("(none)"), reply);
+    QCOMPARE(answer.delay.count(), 20);
+    QVERIFY(
+        !responder
+             .AnswerDatagram(QByteArray::fromHex("010300000002C40C"), QHostAddress::LocalHost, 502)
+             .matched());
+
+    Conversation conversation = responder.Converse(QHostAddress::LocalHost, 502);
+    const Conversation::Fed fed = conversation.Feed(request + request.left(3));
+    QCOMPARE(Replies(fed.answers), QList<QByteArray>{reply});
+    QCOMPARE(conversation.Unconsumed(), 3);
+}
+
+void TestResponder::unconsumedIsBounded()
+{
+    Responder responder(Rules("[[rule]]\nname = \"ab\"\nmatch = '\"AB\"'\nreply = '01'\n"));
+    Conversation conversation = responder.Converse(QHostAddress::LocalHost, 5000);
+    // Requests beyond the bound in one read are still answered: room is made as they are taken.
+    const qsizetype pairs = Conversation::kMaxUnconsumed / 2 + 10;
+    Conversation::Fed fed = conversation.Feed(QByteArray("AB").repeated(pairs));
+    QCOMPARE(qsizetype(fed.answers.size()), pairs);
+    QCOMPARE(fed.overflow, 0);
+
+    fed = conversation.Feed(QByteArray(Conversation::kMaxUnconsumed + 10, 'x'));
+    QCOMPARE(fed.answers.size(), size_t(0));
+    QCOMPARE(fed.overflow, 10);
+    QCOMPARE(conversation.Unconsumed(), Conversation::kMaxUnconsumed);
+    QCOMPARE(conversation.DropUnconsumed(), Conversation::kMaxUnconsumed);
+    QCOMPARE(conversation.UnmatchedBytes(), quint64(Conversation::kMaxUnconsumed + 10));
+    QCOMPARE(responder.Unmatched(), quint64(2));
+}
+
+void TestResponder::closeEndsTheAnswers()
+{
+    Responder responder(
+        Rules("[[rule]]\nname = \"bye\"\nmatch = '\"Q\"'\nreply = '\"B\"'\nclose = true\n"));
+    Conversation conversation = responder.Converse(QHostAddress::LocalHost, 5000);
+    const Conversation::Fed fed = conversation.Feed("QQ");
+    QCOMPARE(Replies(fed.answers), QList<QByteArray>{"B"});
+    QVERIFY(fed.answers.front().close);
+    QVERIFY(conversation.Feed("Q").answers.empty());
+    QCOMPARE(responder.SummaryLine(), QString("RULES: bye 1, (none) 0"));
+}
+
+void TestResponder::summaryAndReload()
+{
+    Responder responder(
+        Rules("[[rule]]\nname = \"a\"\nmatch = '\"A\"'\nreply = ['\"1\"', '\"2\"']\n"
+              "[[rule]]\nname = \"b\"\nmatch = '\"B\"'\n"));
+    Conversation conversation = responder.Converse(QHostAddress::LocalHost, 5000);
+    conversation.Feed("AAB");
+    responder.AnswerDatagram("C", QHostAddress::LocalHost, 5000);
+    conversation.Feed("C");
+    QCOMPARE(conversation.DropUnconsumed(), 1);
+    QCOMPARE(responder.SummaryLine(), QString("RULES: a 2, b 1, (none) 2"));
+
+    // Rule "a" keeps its count, and so its place among its replies; the connection stays.
+    responder.Reload(
+        Rules("[[rule]]\nname = \"c\"\nmatch = '\"C\"'\n"
+              "[[rule]]\nname = \"a\"\nmatch = '\"A\"'\nreply = ['\"1\"', '\"2\"']\n"));
+    const Conversation::Fed fed = conversation.Feed("AC");
+    QCOMPARE(Replies(fed.answers), (QList<QByteArray>{"1", "(none)"}));
+    QCOMPARE(responder.SummaryLine(), QString("RULES: c 1, a 3, (none) 2"));
+}
+
+void TestResponder::overLimitNoticedOnce()
+{
+    Responder responder(Rules(R"(
+[[rule]]
+name = "slow"
+match = 're"(a|a)*c"'
+reply = '"1"'
+[[rule]]
+name = "any"
+reply = '"2"'
+)"));
+    const QByteArray hostile = QByteArray(40, 'a') + "bc";
+    QCOMPARE(responder.AnswerDatagram(hostile, QHostAddress::LocalHost, 1).reply.value_or(""),
+             QByteArray("2"));
+    QCOMPARE(responder.AnswerDatagram(hostile, QHostAddress::LocalHost, 1).reply.value_or(""),
+             QByteArray("2"));
+    const QStringList notices = responder.TakeNotices();
+    QCOMPARE(notices.size(), 1);
+    QVERIFY2(notices.first().startsWith("Rules Err: rule \"slow\":"), qPrintable(notices.first()));
+    QVERIFY(responder.TakeNotices().isEmpty());
+}
+
+QTEST_APPLESS_MAIN(TestResponder)
+#include "tst_responder.moc"
