@@ -44,8 +44,23 @@ int RunUnattended(int argc, char* argv[])
     return app.exec();
 }
 
-int RunWindow(int argc, char* argv[])
+// Without a display Qt ends the process with words about plugins; a person needs to hear what
+// to do instead.
+void SayWhenThereIsNoDisplay(const QStringList& arguments)
 {
+    if (arguments.contains(QStringLiteral("-platform")) ||
+        !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
+        !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return;
+    std::fputs("peertest: there is no display to show the window on (DISPLAY is not set); run it "
+               "on a desktop, or as an unattended receiver with QT_QPA_PLATFORM=offscreen\n",
+               stderr);
+    std::fflush(stderr);
+}
+
+int RunWindow(int argc, char* argv[], const QStringList& arguments)
+{
+    SayWhenThereIsNoDisplay(arguments);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("peertest"));
     LetPaintingThreadsEnd();
@@ -69,5 +84,6 @@ int main(int argc, char* argv[])
         return 0;
     HoldStopSignals();
     IgnoreFileSizeSignal();
-    return NoOneSeesTheWindow(arguments) ? RunUnattended(argc, argv) : RunWindow(argc, argv);
+    return NoOneSeesTheWindow(arguments) ? RunUnattended(argc, argv)
+                                         : RunWindow(argc, argv, arguments);
 }

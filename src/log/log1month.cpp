@@ -196,6 +196,8 @@ QString DayLog::LogDayFilePath() const
     const QString ymd = TodayYmd(clock_);
     if (ymd.isEmpty())
         return QString();
+    if (folder_.isEmpty() && programFolder_.isEmpty())
+        return QString(); // nowhere to log: never the root folder
     const QString prefix = folder_.isEmpty() ? DefaultPrefix() : folder_;
     return prefix + MonthFile::Name(ymd, QStringLiteral(".LOG"));
 }

@@ -21,10 +21,12 @@ bool IsErrorLine(const QString& line)
 {
     const QStringView message = QStringView(line).mid(kStampLength);
     // Nearly every line is an arrival, told apart from every prefix by its first character.
-    if (message.isEmpty() || (message.front() != u'E' && message.front() != u'L'))
+    if (message.isEmpty() ||
+        (message.front() != u'E' && message.front() != u'L' && message.front() != u'C'))
         return false;
     // Equality with each prefix: cheaper than an ordered comparison, and every arrival passes here.
-    static constexpr QStringView kErrorPrefixes[] = {u"Err:", u"Error Event Occured.", u"Log Err:"};
+    static constexpr QStringView kErrorPrefixes[] = {u"Err:", u"Error Event Occured.", u"Log Err:",
+                                                     u"Capture Err:"};
     for (QStringView prefix : kErrorPrefixes) {
         if (message.size() >= prefix.size() && message.first(prefix.size()) == prefix)
             return true;
@@ -36,6 +38,12 @@ void EchoOnStandardError(const QString& line)
 {
     const QByteArray text = EscapeControls(line).toLocal8Bit();
     std::fprintf(stderr, "peertest: %s\n", text.constData());
+    std::fflush(stderr);
+}
+
+void SayWhyTheRunEnds(const char* why)
+{
+    std::fprintf(stderr, "peertest: %s; the run ends\n", why);
     std::fflush(stderr);
 }
 
@@ -79,16 +87,28 @@ UnattendedReceiver::UnattendedReceiver(DayLog& log, const QString& commandLine,
 
 UnattendedReceiver::~UnattendedReceiver() = default;
 
+// A logger that cannot log, or has nothing to log, is not left running as if it could: only a
+// disk that fills up later is waited out (its losses are counted and told).
 void UnattendedReceiver::Start()
 {
     const LogWriteResult started = log_.LogStart(ModeTitle(udpMode_), QString());
-    if (!started.failure.isEmpty())
-        EchoOnStandardError(record_->LogFailureLine(started.failure));
+    if (!started.written) {
+        if (started.failure.isEmpty())
+            SayWhyTheRunEnds("the log cannot be named (no log folder or no date)");
+        else
+            EchoOnStandardError(record_->LogFailureLine(started.failure));
+        End(1);
+        return;
+    }
     capture_ = Capture::FromEnvironment(log_.Stamp().TheClock());
     if (capture_)
         capture_->Attach(receiver_->Winsock2, [this](const QString& line) { AddList2Msg(line); });
-    if (!NamesReceiverPort(portText_))
+    if (!NamesReceiverPort(portText_)) {
+        SayWhyTheRunEnds("no receiver port: give a port number above 0 on the command line or "
+                         "in PEERTEST_RECEIVER_PORT");
+        End(1);
         return;
+    }
     Guarded([this] { receiver_->cmdRcvOpen_Click(); },
             [this](const QString& line) {
                 AddList2Msg(line);

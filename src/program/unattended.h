@@ -21,9 +21,10 @@ QStringList WithoutPlatformArgument(QStringList arguments);
 
 // The receiver alone, for a run nobody sees: the window's receiving half without the window. It
 // logs what the window would (the same "Start " and "End " lines, the same lines of its list,
-// the same capture), and prints every error line on standard error after "peertest: ". Once the
-// receiver has closed for good on an error (or could not open at all) the run ends the ordinary
-// way with status 1, so a service manager can tell and start it again.
+// the same capture), and prints every error line on standard error after "peertest: ". The run
+// ends the ordinary way with status 1, so a service manager can tell and start it again, when
+// the start line cannot be logged, when no port is given, and once the receiver has closed for
+// good on an error (or could not open at all).
 class UnattendedReceiver : public QObject, private ReceiverView {
     Q_OBJECT
 public:

@@ -35,6 +35,7 @@ private slots:
     void tornLastLineIsSetApart();
     void helpAndVersionNeedNoDisplay_data();
     void helpAndVersionNeedNoDisplay();
+    void withoutAnyDisplayTheWayOutIsNamed();
 };
 
 void TestProcessLog::startAndEndLines_data()
@@ -50,13 +51,14 @@ void TestProcessLog::startAndEndLines_data()
     QTest::newRow("other word, SIGINT") << QStringList{"listen"} << SIGINT << tcp;
 }
 
-// Without a port on the command line nothing opens, so the run logs only its two frame lines.
+// Nothing arrives, so the run logs only its two frame lines.
 void TestProcessLog::startAndEndLines()
 {
     QFETCH(QStringList, arguments);
     QFETCH(int, stopSignal);
     QFETCH(QString, caption);
     ProgramRun run;
+    run.listenOnAFreePort();
     QVERIFY(run.start(arguments));
     QVERIFY(run.waitUntilLoaded());
     QVERIFY(run.stop(stopSignal));
@@ -87,6 +89,7 @@ void TestProcessLog::earlierDayFile()
     const QStringList old{OldLine(written, "Start earlier run"),
                           OldLine(written, "End earlier run")};
     WriteLines(run.dayFileName(), old);
+    run.listenOnAFreePort();
     QVERIFY(run.start({}));
     QVERIFY(run.waitUntilLoaded());
     QVERIFY(run.stop());
@@ -114,6 +117,7 @@ void TestProcessLog::lineOverFileSizeLimitIsCutBack()
         limit.rlim_cur = 64; // the start line takes 44 bytes, the end line 42
         ::setrlimit(RLIMIT_FSIZE, &limit);
     });
+    run.listenOnAFreePort();
     QVERIFY(run.start({}));
     QVERIFY(run.waitUntilLoaded());
     QVERIFY(run.stop());
@@ -137,6 +141,7 @@ void TestProcessLog::tornLastLineIsSetApart()
         QVERIFY(dayFile.open(QIODevice::WriteOnly));
         dayFile.write(earlier);
     }
+    run.listenOnAFreePort();
     QVERIFY(run.start({}));
     QVERIFY(run.waitUntilLoaded());
     QVERIFY(run.stop());
@@ -188,6 +193,26 @@ void TestProcessLog::helpAndVersionNeedNoDisplay()
                  qPrintable(out));
     QCOMPARE(run.process().readAllStandardError(), QByteArray());
     QCOMPARE(QDir(run.folder()).entryList(QDir::Files), QStringList{QStringLiteral("peertest")});
+}
+
+// With no display and no headless platform asked for, the program says what to do before Qt
+// gives up.
+void TestProcessLog::withoutAnyDisplayTheWayOutIsNamed()
+{
+    ProgramRun run;
+    QProcessEnvironment environment = run.process().processEnvironment();
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        environment.remove(QString::fromLatin1(name));
+    run.process().setProcessEnvironment(environment);
+    run.process().setProcessChannelMode(QProcess::SeparateChannels);
+    QVERIFY(run.start({}));
+    QVERIFY(run.process().waitForFinished(10000));
+
+    QVERIFY(run.process().exitStatus() != QProcess::NormalExit || run.process().exitCode() != 0);
+    const QString errors = QString::fromLocal8Bit(run.process().readAllStandardError());
+    QVERIFY2(errors.startsWith(QStringLiteral("peertest: there is no display")) &&
+                 errors.contains(QStringLiteral("QT_QPA_PLATFORM=offscreen")),
+             qPrintable(errors));
 }
 
 QTEST_MAIN(TestProcessLog)

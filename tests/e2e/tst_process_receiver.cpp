@@ -138,6 +138,8 @@ private slots:
     void backToBackPeersAreEachServedInTurn();
     void unattendedReceiverThatCannotOpenEndsTheRun_data();
     void unattendedReceiverThatCannotOpenEndsTheRun();
+    void unattendedLoggerWithNothingToLogEndsTheRun_data();
+    void unattendedLoggerWithNothingToLogEndsTheRun();
     void systemdUnitLogsItsPort_data();
     void systemdUnitLogsItsPort();
 };
@@ -286,6 +288,52 @@ void TestProcessReceiver::unattendedReceiverThatCannotOpenEndsTheRun()
              qPrintable(lines.at(1)));
     QCOMPARE(told.constFirst().mid(10 + 20), LoggedMessage(lines.at(1)));
     QVERIFY2(lines.at(2).mid(20).startsWith(QStringLiteral("End ")), qPrintable(lines.at(2)));
+}
+
+void TestProcessReceiver::unattendedLoggerWithNothingToLogEndsTheRun_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("portSetting");
+    QTest::addColumn<bool>("logFolderIsAFile");
+    QTest::addColumn<QString>("told");
+    const QString noPort = QStringLiteral("no receiver port");
+    QTest::newRow("no port at all") << QStringList{} << QString() << false << noPort;
+    QTest::newRow("port 0 on the command line") << QStringList{"0"} << QString() << false << noPort;
+    QTest::newRow("port setting not a number") << QStringList{"udp"} << "abc" << false << noPort;
+    QTest::newRow("port setting negative") << QStringList{"udp"} << "-1" << false << noPort;
+    QTest::newRow("log folder is a file") << QStringList{} << "50000" << true << "Log Err: ";
+}
+
+// Headless, a logger that can log nothing, or has nowhere to listen, does not run on as if it
+// logged: it says why and ends with status 1, the end line written where it can be.
+void TestProcessReceiver::unattendedLoggerWithNothingToLogEndsTheRun()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, portSetting);
+    QFETCH(bool, logFolderIsAFile);
+    QFETCH(QString, told);
+    ProgramRun run;
+    run.process().setProcessChannelMode(QProcess::SeparateChannels);
+    if (!portSetting.isEmpty())
+        run.setEnvironment(QStringLiteral("PEERTEST_RECEIVER_PORT"), portSetting);
+    const QString notAFolder = run.folder() + QStringLiteral("/file");
+    if (logFolderIsAFile) {
+        QFile file(notAFolder);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        run.logIn(notAFolder);
+    }
+    QVERIFY(run.start(arguments));
+    QVERIFY(run.process().waitForFinished(10000));
+
+    QCOMPARE(run.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(run.process().exitCode(), 1);
+    const QString errors = QString::fromLocal8Bit(run.process().readAllStandardError());
+    QVERIFY2(errors.contains(told), qPrintable(errors));
+    if (logFolderIsAFile)
+        return;
+    const QStringList lines = run.dayFileLines();
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines.at(1).mid(20).startsWith(QStringLiteral("End ")), qPrintable(lines.at(1)));
 }
 
 void TestProcessReceiver::systemdUnitLogsItsPort_data()

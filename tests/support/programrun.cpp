@@ -4,7 +4,9 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QStringDecoder>
+#include <QTcpServer>
 #include <QTest>
+#include <QUdpSocket>
 
 ProgramRun::ProgramRun() : logFolder_(dir_.path())
 {
@@ -27,6 +29,16 @@ void ProgramRun::logIn(const QString& folder)
 {
     setEnvironment(QStringLiteral("PEERTEST_LOG_DIR"), folder);
     logFolder_ = folder;
+}
+
+void ProgramRun::listenOnAFreePort()
+{
+    QTcpServer tcp;
+    QUdpSocket udp;
+    while (tcp.listen(QHostAddress::Any, 0) &&
+           !udp.bind(QHostAddress::Any, tcp.serverPort(), QAbstractSocket::DontShareAddress))
+        tcp.close();
+    setEnvironment(QStringLiteral("PEERTEST_RECEIVER_PORT"), QString::number(tcp.serverPort()));
 }
 
 ProgramRun::~ProgramRun()

@@ -17,6 +17,9 @@ public:
     void setEnvironment(const QString& name, const QString& value);
     // Points the program's log elsewhere through PEERTEST_LOG_DIR (before start).
     void logIn(const QString& folder);
+    // Gives the receiver a port the system just chose, for TCP and UDP, through
+    // PEERTEST_RECEIVER_PORT (before start): a headless run without one ends at once.
+    void listenOnAFreePort();
 
     bool start(const QStringList& arguments);
     // Waits (bounded) until the window has loaded, i.e. this run's "Start " line is on disk.
