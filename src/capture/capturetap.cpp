@@ -75,6 +75,8 @@ void CaptureTap::Write(const std::vector<QByteArray>& packets)
 {
     for (const QByteArray& packet : packets) {
         const QString failure = file_.Write(packet, CaptureClock());
+        if (const QString repaired = file_.TakeRepairNote(); !repaired.isEmpty())
+            notice_(repaired);
         if (failure.isEmpty()) {
             if (notWritten_.Count() > 0)
                 notice_(QStringLiteral("Capture Err: ") + QString::number(notWritten_.Count()) +

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "capture/packets.h"
 #include "capture/capturesink.h"
+#include "capture/packets.h"
 #include "log/failurerun.h"
 
 #include <QString>

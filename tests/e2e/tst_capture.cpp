@@ -3,6 +3,8 @@
 #include "log/clock.h"
 #include "support/capturereader.h"
 #include "support/peers.h"
+#include "support/processports.h"
+#include "support/programrun.h"
 #include "support/windowfixture.h"
 
 #include <QLineEdit>
@@ -102,7 +104,76 @@ private slots:
     void tcpSessionInEachHalf_data();
     void tcpSessionInEachHalf();
     void windowAndLogSameWithCaptureOnOrOff();
+    void copiesAndACrashLeaveEveryPacketReadable();
 };
+
+namespace {
+
+// The program headless, its UDP receiver on a port of its own, capturing into `folder`.
+struct CapturingCopy {
+    explicit CapturingCopy(const QString& folder)
+    {
+        QUdpSocket chooser;
+        chooser.bind(QHostAddress::LocalHost, 0);
+        port = chooser.localPort();
+        chooser.close();
+        run.setEnvironment(QStringLiteral("PEERTEST_CAPTURE"), folder);
+        run.setEnvironment(QStringLiteral("PEERTEST_RECEIVER_PORT"), QString::number(port));
+        run.process().setProcessChannelMode(QProcess::SeparateChannels);
+    }
+    bool start()
+    {
+        return run.start({QStringLiteral("udp")}) && run.waitUntilLoaded() &&
+               QTest::qWaitFor([&] { return HoldsUdpPort(run.process().processId(), port); },
+                               10000);
+    }
+    ProgramRun run;
+    quint16 port = 0;
+};
+
+} // namespace
+
+// Two copies capture into one day file at once, each packet whole; then a crash tears the last
+// packet, and the next copy cuts it off (and says so) before it appends: a capture reader reads
+// every packet to the end.
+void TestCapture::copiesAndACrashLeaveEveryPacketReadable()
+{
+    constexpr int kEach = 2000;
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("capture"));
+    const QString day = folder + "/" + QDate::currentDate().toString("dd") + ".pcap";
+    {
+        CapturingCopy first(folder);
+        CapturingCopy second(folder);
+        QVERIFY(first.start() && second.start());
+        QUdpSocket peer;
+        for (int i = 0; i < kEach; ++i) {
+            for (CapturingCopy* copy : {&first, &second})
+                peer.writeDatagram(QByteArray::number(i), QHostAddress::LocalHost, copy->port);
+        }
+        QVERIFY(first.run.stop() && second.run.stop());
+    }
+    QString error;
+    QCOMPARE(ReadCapture(day, &error).size(), 2 * kEach);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+
+    QFile file(day);
+    QVERIFY(file.resize(file.size() - 3));
+    CapturingCopy after(folder);
+    QVERIFY(after.start());
+    QUdpSocket().writeDatagram("after", QHostAddress::LocalHost, after.port);
+    QTRY_VERIFY(after.run.dayFileLines().constLast().endsWith(QStringLiteral("RCV[6166746572]")));
+    QVERIFY(after.run.stop());
+
+    const QList<CapturedPacket> packets = ReadCapture(day, &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(packets.size(), 2 * kEach);
+    QCOMPARE(packets.constLast().payload, QByteArray("after"));
+    const QString told = QString::fromLocal8Bit(after.run.process().readAllStandardError());
+    QVERIFY2(
+        told.contains(QRegularExpression(" Capture Err: \\d+ bytes of a torn packet removed ")),
+        qPrintable(told));
+}
 
 void TestCapture::udpArrivalsAsTheyCame_data()
 {
@@ -121,7 +192,9 @@ void TestCapture::udpArrivalsAsTheyCame()
     const quint16 port = f.openReceiver();
     QUdpSocket peer;
     QVERIFY(peer.bind(peerAddress, 0));
-    const QByteArrayList sent{"", "a", "bc", QByteArray(10240, 'z')};
+    // The largest a datagram can be: its packet is longer than 65535 bytes over IPv6.
+    const int largest = peerAddress.protocol() == QAbstractSocket::IPv4Protocol ? 65507 : 65527;
+    const QByteArrayList sent{"", "a", "bc", QByteArray(largest, 'z')};
     for (const QByteArray& bytes : sent)
         peer.writeDatagram(bytes, peerAddress, port);
     QTRY_COMPARE(f.list2().size(), sent.size());
