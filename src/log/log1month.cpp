@@ -9,6 +9,7 @@
 #include "log/zemfmt.h"
 
 #include <QStringDecoder>
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -23,15 +24,12 @@ bool EndsInSeparator(const QString& folder)
            folder.endsWith(QLatin1Char(':'));
 }
 
-// The first line of the file's head without its line end.
+// The first line of the file's head without its line end: a CR, an LF, or both together.
 QString FirstLine(QByteArray head)
 {
-    const qsizetype lineFeed = head.indexOf('\n');
-    if (lineFeed >= 0) {
-        head.truncate(lineFeed);
-        if (head.endsWith('\r'))
-            head.chop(1);
-    }
+    const auto end = std::find_if(head.cbegin(), head.cend(),
+                                  [](char c) { return c == '\r' || c == '\n'; });
+    head.truncate(end - head.cbegin());
     QStringDecoder decoder("windows-31j");
     return decoder.decode(head);
 }

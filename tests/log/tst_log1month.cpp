@@ -64,7 +64,9 @@ void TestLog1Month::oneMonthRule_data()
     QTest::newRow("another tool's date form") << QByteArray("2018/07/24 09:00:00 x\r\n") << false;
     QTest::newRow("line feed only") << QByteArray("06-24-2018 x\nmore\n") << false;
     QTest::newRow("first line without line end") << QByteArray("06-24-2018 x") << false;
-    QTest::newRow("lone CR is part of the line") << QByteArray("06-24-2018\rx\r\n") << false;
+    QTest::newRow("a lone CR ends the line") << QByteArray("06-24-2018\rx\r\n") << true;
+    QTest::newRow("CR ends another tool's short line")
+        << QByteArray("abc\rdef 06-24-2018 x\r\n") << true;
     QTest::newRow("ten double-byte characters kept") << Sjis("テストテストテストテ\r\n") << true;
     QTest::newRow("eleven double-byte characters emptied")
         << Sjis("テストテストテストテス\r\n") << false;
