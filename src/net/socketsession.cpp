@@ -55,6 +55,10 @@ void SocketSession::Resolve(const QString& host, std::function<void(const Addres
         done({literal});
         return;
     }
+    if (host == aheadHost_ && ahead_) {
+        done(*ahead_);
+        return;
+    }
     if (IsReservedInvalidName(host)) {
         Post([done] { done({}); }); // answered later, as a failed lookup would be
         return;
@@ -67,6 +71,22 @@ void SocketSession::Resolve(const QString& host, std::function<void(const Addres
             lookupId_ = -1;
             done(WithLoopbacks(host, info.addresses()));
         });
+}
+
+void SocketSession::LookAhead(const QString& host)
+{
+    if (lookingAhead_ || QHostAddress().setAddress(host) || IsReservedInvalidName(host))
+        return;
+    // A name asked again is looked up afresh, its last answer kept meanwhile.
+    if (host != aheadHost_)
+        ahead_.reset();
+    aheadHost_ = host;
+    lookingAhead_ = true;
+    QHostInfo::lookupHost(host, &owner_, [this, host](const QHostInfo& info) {
+        lookingAhead_ = false;
+        if (host == aheadHost_)
+            ahead_ = WithLoopbacks(host, info.addresses());
+    });
 }
 
 void SocketSession::AbortLookup()

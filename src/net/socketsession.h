@@ -6,6 +6,7 @@
 #include <QHostAddress>
 #include <QList>
 #include <functional>
+#include <optional>
 
 class CaptureSink;
 
@@ -28,9 +29,11 @@ public:
     void Post(std::function<void()> delivery);
     // The control is in error; the Error event follows.
     void Fail(const RaisedError& error);
-    // The addresses of `host`, at once for a literal address, otherwise from the event loop
-    // (none when the name does not resolve).
+    // The addresses of `host`, at once for a literal address or a name looked up ahead,
+    // otherwise from the event loop (none when the name does not resolve).
     void Resolve(const QString& host, std::function<void(const Addresses&)> done);
+    // Looks the name up now, whatever the session, so that a later Resolve of it answers at once.
+    void LookAhead(const QString& host);
     void AbortLookup();
     // Where every packet of the control also goes; null while nothing captures.
     CaptureSink* Capture() const { return capture_; }
@@ -41,5 +44,8 @@ private:
     int state_ = Winsock::sckClosed;
     quint64 session_ = 0;
     int lookupId_ = -1;
+    QString aheadHost_; // the name looked up ahead, and what it gave once answered
+    std::optional<Addresses> ahead_;
+    bool lookingAhead_ = false;
     CaptureSink* capture_ = nullptr;
 };

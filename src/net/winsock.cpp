@@ -151,6 +151,10 @@ void Winsock::SetRemoteHost(const QString& host)
 {
     RequireHost(host);
     d->remoteHost = host;
+    // A UDP send opens the socket and goes out at once: the name must be known by then, so a
+    // send that fails is told at the call, as it is for an address.
+    if (d->protocol == sckUDPProtocol)
+        d->session.LookAhead(host);
 }
 qint32 Winsock::RemotePort() const
 {

@@ -37,6 +37,7 @@ private slots:
     void megabytePayloadGoesOutWholeAndCountsOnce();
     void datagramSizes_data();
     void datagramSizes();
+    void tooLargeDatagramIsReported_data();
     void tooLargeDatagramIsReported();
     void everyByteValueAsCharacters();
 };
@@ -96,12 +97,22 @@ void TestPayloadExtremes::datagramSizes()
     QCOMPARE(f.list2().at(0), shown);
 }
 
+void TestPayloadExtremes::tooLargeDatagramIsReported_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::newRow("address") << QStringLiteral("127.0.0.1");
+    QTest::newRow("name") << QStringLiteral("localhost");
+}
+
+// Whether the target is an address or a name, the failed send is told at the send.
 void TestPayloadExtremes::tooLargeDatagramIsReported()
 {
+    QFETCH(QString, host);
     UdpPeer peer;
     WindowFixture f(QStringLiteral("udp"));
     ClientLink& client = f.window->Client();
-    QVERIFY(f.connectClient(peer.port()));
+    QVERIFY(f.connectClient(peer.port(), host));
+    QTest::qWait(100); // an operator's press comes after the name is looked up
     f.ui().Text1->setText(Hex(Pattern(kLargestDatagram + 1)));
     f.ui().cmdOneShot->click();
     const QString failure = f.list1().constLast();
