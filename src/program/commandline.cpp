@@ -30,9 +30,13 @@ QString UsageText()
                "  PEERTEST_RECEIVER_PORT=N   open the receiver on port N at start, in either\n"
                "                             mode, when the command line names no port\n"
                "  PEERTEST_LOG_DIR=DIR       log in DIR instead (created when missing)\n"
-               "  QT_QPA_PLATFORM=offscreen  run without a display; a receiver that cannot open,\n"
-               "                             or closes on an error, then ends the run with\n"
-               "                             status 1 and says why on standard error\n"
+               "  PEERTEST_CAPTURE=DIR       also write a capture of both sockets' traffic for\n"
+               "                             Wireshark into DIR, one pcap file a day\n"
+               "  QT_QPA_PLATFORM=offscreen  run without a window, as an unattended receiver: a\n"
+               "                             run with no port, a log that cannot be written,\n"
+               "                             or a receiver that cannot open or closes on an\n"
+               "                             error ends with status 1 and says why on\n"
+               "                             standard error\n"
                "\n"
                "Log: one file per day of the month (01.LOG to 31.LOG) in ") +
            QString::fromUtf8(kLogFolderText) +
