@@ -78,7 +78,6 @@ void ActivityList::addLine(const QString& line)
 {
     lines_->append(line);
     ++linesSinceCatchUp_;
-    emit lineAdded(line);
     Follow();
 }
 

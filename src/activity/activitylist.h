@@ -34,11 +34,6 @@ public:
     // Every row's width, which is the horizontal scroll range.
     void setRowWidth(int width);
 
-signals:
-    // Every line as it is added. The view hears only of the lines still there when it catches
-    // up; watchers that must see each line listen here.
-    void lineAdded(const QString& line);
-
 protected:
     void timerEvent(QTimerEvent* event) override;
 

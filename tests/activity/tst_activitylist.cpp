@@ -201,7 +201,6 @@ void TestActivityList::newestLineSelectedInBoundedList()
     QTRY_COMPARE(list.model()->rowCount(), linesBefore);
     QSignalSpy inserted(list.model(), &QAbstractItemModel::rowsInserted);
     QSignalSpy reset(list.model(), &QAbstractItemModel::modelReset);
-    QSignalSpy added(&list, &ActivityList::lineAdded);
 
     for (int i = 0; i < burst; ++i)
         AddListMsg(record, &list, "newest " + QString::number(i));
@@ -212,10 +211,6 @@ void TestActivityList::newestLineSelectedInBoundedList()
     QVERIFY(list.text(newest).endsWith(" newest " + QString::number(burst - 1)));
     if (linesAfter > burst)
         QCOMPARE(list.text(0), "0");
-    QCOMPARE(added.count(), burst);
-    // The buffers of cleared lines are written again: a line handed out before stays as it was.
-    for (int i = 0; i < burst; ++i)
-        QVERIFY(added.at(i).at(0).toString().endsWith(" newest " + QString::number(i)));
     const auto inView = [&] {
         const QRect row = list.visualRect(list.model()->index(newest, 0));
         return !shown || (row.top() >= 0 && row.bottom() < list.viewport()->height());
