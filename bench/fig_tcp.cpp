@@ -52,12 +52,11 @@ void TcpFloodFigures()
     qint64 lines = 0;
     std::vector<double> residentAfterClearing;
     auto* list1 = window.findChild<ActivityList*>(QStringLiteral("List1"));
-    QObject::connect(list1, &ActivityList::lineAdded, [&](const QString& line) {
-        if (line.mid(20, 4) != QLatin1String("RCV["))
-            return;
+    // Each arrival, after its line is shown.
+    QObject::connect(&window.Client(), &ClientLink::Arrived, [&](const Arrival& arrival) {
         if (!clock.isValid())
             clock.start();
-        shown += (line.size() - 20 - 5) / 2;
+        shown += arrival.bytes.size();
         ++lines;
         // The first line after the list emptied itself; noted here rather than when the view
         // hears of it, which a fast flow can outrun by the whole 64 MB.

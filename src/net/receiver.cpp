@@ -59,6 +59,7 @@ void Receiver::Winsock2_ConnectionRequest(qint32 requestId)
     Report(QStringLiteral("TCP/IP:requestID:") + QString::number(requestId));
     try {
         Winsock2.Accept(requestId);
+        emit PeerConnected(Winsock2.LastPeer());
     } catch (const RaisedError& error) {
         Report(ErrLine(error));
         RefuseWaitingPeers();
@@ -69,6 +70,7 @@ void Receiver::Winsock2_ConnectionRequest(qint32 requestId)
 void Receiver::Winsock2_Close()
 {
     Report(QStringLiteral("Socket2 Close."));
+    emit PeerLeft();
     // Closed before the port is read, so a port text that cannot be used leaves the receiver
     // closed rather than holding on to the finished connection.
     Winsock2.Close();
@@ -80,6 +82,7 @@ void Receiver::Winsock2_Error()
 {
     Report(QStringLiteral("Error Event Occured."));
     CloseListener();
+    emit PeerLeft();
     emit Failed();
 }
 

@@ -34,6 +34,10 @@ public:
 signals:
     // Every arrival, after its line is shown.
     void Arrived(const Arrival& arrival);
+    // A TCP peer was accepted; it is served until PeerLeft.
+    void PeerConnected(const PeerAddress& peer);
+    // The TCP peer served has gone: it closed, or the receiver closed.
+    void PeerLeft();
     // A failure was reported (an error event, a call that raised); the receiver may be closed.
     void Failed();
 

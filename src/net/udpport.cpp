@@ -141,6 +141,13 @@ void UdpPort::Send(const QByteArray& data)
         SendTo(data, target_, targetPort_);
 }
 
+void UdpPort::SendToPeer(const QByteArray& data, const PeerAddress& peer)
+{
+    if (session_.State() != Winsock::sckOpen)
+        throw RaisedError(ErrorNumber::NotConnected, "The socket is not open.");
+    SendTo(data, peer.Address(), peer.Port());
+}
+
 // Every datagram that leaves passes here, and completes once the system has taken it.
 void UdpPort::SendTo(const QByteArray& data, const QHostAddress& to, quint16 port)
 {

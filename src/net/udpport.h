@@ -29,6 +29,8 @@ public:
     void Bind(quint16 port);
     void OpenTowards(quint16 localPort, const QString& host, quint16 port);
     void Send(const QByteArray& data);
+    // One datagram to `peer`, whoever sent last.
+    void SendToPeer(const QByteArray& data, const PeerAddress& peer);
     // The datagram just announced.
     QByteArray Take();
     // The datagrams read and not shown, and the losses not yet told, come as one Lost event.

@@ -241,6 +241,12 @@ void Winsock::SendData(const QByteArray& data)
         d->udp.Send(data);
 }
 
+void Winsock::SendDataTo(const QByteArray& data, const PeerAddress& peer)
+{
+    d->RequireProtocol(sckUDPProtocol);
+    d->udp.SendToPeer(data, peer);
+}
+
 void Winsock::SendData(const QString& text)
 {
     SendData(TextToAnsiBytes(text));

@@ -61,6 +61,8 @@ public:
     void Accept(qint32 requestId);
     void SendData(const QByteArray& data);
     void SendData(const QString& text); // sent in the Windows-31J code page
+    // UDP: one datagram to `peer` (an answer to a datagram other than the latest).
+    void SendDataTo(const QByteArray& data, const PeerAddress& peer);
     // TCP: what has arrived and not been taken yet, at most kMostBytesPerArrival bytes; what the
     // peer sent beyond that comes with the next DataArrival. UDP: the datagram just announced.
     QByteArray GetData();
