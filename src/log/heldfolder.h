@@ -19,15 +19,15 @@ public:
 
     int Open(const QByteArray& path, int flags, int mode);
 
-private:
-    void Release();
-    bool Hold(QByteArrayView folder);
-    bool StillAtItsPath();
-    bool HeldFor(QByteArrayView folder);
+    // The folder held: its path, its descriptor, which folder it is, and when that was checked.
+    struct Held {
+        QByteArray path;
+        int fd = -1;
+        quint64 device = 0;
+        quint64 inode = 0;
+        qint64 checkedNs = 0;
+    };
 
-    QByteArray path_;
-    int fd_ = -1;
-    quint64 device_ = 0;
-    quint64 inode_ = 0;
-    qint64 checkedNs_ = 0;
+private:
+    Held held_;
 };

@@ -8,7 +8,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+// Every line's open passes through these: file-local, so the compiler folds them into Open.
 namespace {
+
+using Held = HeldFolder::Held;
 
 // Asking the path again costs a system call; this often it is nothing beside a line's own.
 constexpr qint64 kRecheckNs = 10'000'000;
@@ -20,24 +23,16 @@ qint64 CoarseNowNs()
     return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
 
-} // namespace
-
-HeldFolder::~HeldFolder()
+void Release(Held& held)
 {
-    Release();
+    if (held.fd >= 0)
+        ::close(held.fd);
+    held = Held();
 }
 
-void HeldFolder::Release()
+bool Hold(Held& held, QByteArrayView folderView)
 {
-    if (fd_ >= 0)
-        ::close(fd_);
-    path_.clear();
-    fd_ = -1;
-}
-
-bool HeldFolder::Hold(QByteArrayView folderView)
-{
-    Release();
+    Release(held);
     const QByteArray folder = folderView.toByteArray();
     const int fd = ::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
@@ -47,33 +42,36 @@ bool HeldFolder::Hold(QByteArrayView folderView)
         ::close(fd);
         return false;
     }
-    path_ = folder;
-    fd_ = fd;
-    device_ = status.st_dev;
-    inode_ = status.st_ino;
-    checkedNs_ = CoarseNowNs();
+    held = {folder, fd, status.st_dev, status.st_ino, CoarseNowNs()};
     return true;
 }
 
 // Whether the held folder is still the one its path leads to, asked at most every kRecheckNs.
-bool HeldFolder::StillAtItsPath()
+bool StillAtItsPath(Held& held)
 {
     const qint64 now = CoarseNowNs();
-    if (now - checkedNs_ < kRecheckNs)
+    if (now - held.checkedNs < kRecheckNs)
         return true;
     struct stat status = {};
-    if (::stat(path_.constData(), &status) != 0 || status.st_dev != device_ ||
-        status.st_ino != inode_)
+    if (::stat(held.path.constData(), &status) != 0 || status.st_dev != held.device ||
+        status.st_ino != held.inode)
         return false;
-    checkedNs_ = now;
+    held.checkedNs = now;
     return true;
 }
 
-bool HeldFolder::HeldFor(QByteArrayView folder)
+bool HeldFor(Held& held, QByteArrayView folder)
 {
-    if (fd_ >= 0 && QByteArrayView(path_) == folder && StillAtItsPath())
+    if (held.fd >= 0 && QByteArrayView(held.path) == folder && StillAtItsPath(held))
         return true;
-    return Hold(folder);
+    return Hold(held, folder);
+}
+
+} // namespace
+
+HeldFolder::~HeldFolder()
+{
+    Release(held_);
 }
 
 int HeldFolder::Open(const QByteArray& path, int flags, int mode)
@@ -85,13 +83,13 @@ int HeldFolder::Open(const QByteArray& path, int flags, int mode)
     // A path without a folder, or naming a folder ("dir/"), is left to the system as it is.
     if (slash < 0 || size_t(slash) == length - 1)
         return ::open(path.constData(), flags, mode);
-    if (HeldFor(QByteArrayView(path.constData(), slash == 0 ? 1 : slash))) {
-        const int fd = ::openat(fd_, path.constData() + slash + 1, flags, mode);
+    if (HeldFor(held_, QByteArrayView(path.constData(), slash == 0 ? 1 : slash))) {
+        const int fd = ::openat(held_.fd, path.constData() + slash + 1, flags, mode);
         if (fd >= 0)
             return fd;
         // The held folder may be gone while another stands at its path: the path decides, and
         // tells why not.
-        Release();
+        Release(held_);
     }
     return ::open(path.constData(), flags, mode);
 }

@@ -64,19 +64,40 @@ const QByteArray& TextFile::SystemPath(const QString& file)
     return lastPath_;
 }
 
-void TextFile::NoteLastEnd(const QByteArray& path, qint64 size)
+// Every line passes through what follows: file-local, so the compiler folds it into the append.
+namespace {
+
+using LastLineEnd = TextFile::LastLineEnd;
+
+void NoteLastEnd(LastLineEnd& last, const QByteArray& path, qint64 size)
 {
     // The same buffer is the same path; copying it would cost two atomic counts a line.
-    if (path.constData() != lastEndPath_.constData() || path.size() != lastEndPath_.size())
-        lastEndPath_ = path;
-    lastEndSize_ = size;
+    if (path.constData() != last.path.constData() || path.size() != last.path.size())
+        last.path = path;
+    last.size = size;
 }
 
-bool TextFile::EndsWhereLastLineDid(const QByteArray& path, qint64 size) const
+bool EndsWhereLastLineDid(const LastLineEnd& last, const QByteArray& path, qint64 size)
 {
     const bool samePath =
-        path.constData() == lastEndPath_.constData() && path.size() == lastEndPath_.size();
-    return size > 0 && size == lastEndSize_ && (samePath || path == lastEndPath_);
+        path.constData() == last.path.constData() && path.size() == last.path.size();
+    return size > 0 && size == last.size && (samePath || path == last.path);
+}
+
+// Whether the file of `size` bytes ends torn, or -1 for anything but a regular file. Another copy
+// of the program appending to the file may be caught halfway through its line (the system lets a
+// reader see a write that crosses a page in two parts): that line ends within microseconds, a
+// torn one never does.
+int EndsTorn(int fd, qint64& size)
+{
+    bool torn = !EndsInLineEnd(fd, size);
+    for (int look = 0; torn && look < kLooksAtTornLine; ++look) {
+        ::usleep(kTornLinePauseUs);
+        if (!RegularFileSize(fd, size))
+            return -1;
+        torn = !EndsInLineEnd(fd, size);
+    }
+    return torn ? 1 : 0;
 }
 
 // Where the next line goes, or -1 for anything but a regular file. Nearly always the file is as
@@ -84,48 +105,42 @@ bool TextFile::EndsWhereLastLineDid(const QByteArray& path, qint64 size) const
 // device seeks to 0 or to its own size, never to exactly where a line ended. Only a file someone
 // else has been at is asked its type, and has its tail read: a line torn off by a killed run, a
 // power cut or another program is left as it is, and the next line starts on a line of its own.
-qint64 TextFile::LineStart(int fd, const QByteArray& path, bool& afterTornLine)
+qint64 LineStart(int fd, const QByteArray& path, const LastLineEnd& last, bool& afterTornLine)
 {
     qint64 size = qint64(::lseek(fd, 0, SEEK_END));
     afterTornLine = false;
-    if (EndsWhereLastLineDid(path, size))
+    if (EndsWhereLastLineDid(last, path, size))
         return size;
     if (!RegularFileSize(fd, size))
         return -1;
-    afterTornLine = !EndsInLineEnd(fd, size);
-    // Another copy of the program appending to the file may be caught halfway through its line
-    // (the system lets a reader see a write that crosses a page in two parts): that line ends
-    // within microseconds, a torn one never does.
-    for (int look = 0; afterTornLine && look < kLooksAtTornLine; ++look) {
-        ::usleep(kTornLinePauseUs);
-        if (!RegularFileSize(fd, size))
-            return -1;
-        afterTornLine = !EndsInLineEnd(fd, size);
-    }
-    return size;
+    const int torn = EndsTorn(fd, size);
+    afterTornLine = torn == 1;
+    return torn < 0 ? -1 : size;
 }
 
 // The line goes in whole or what went in of it is cut back off, so no torn line stays to have
 // the next one glued onto it; unless another program has appended behind it meanwhile, whose line
 // is worth more than the tidiness of ours.
-QString TextFile::AppendWhole(int fd, const QByteArray& path, const QByteArray& line)
+QString AppendWhole(int fd, const QByteArray& path, const QByteArray& line, LastLineEnd& last)
 {
     bool afterTornLine = false;
-    const qint64 sizeBefore = LineStart(fd, path, afterTornLine);
+    const qint64 sizeBefore = LineStart(fd, path, last, afterTornLine);
     if (sizeBefore < 0)
         return MonthFile::NotRegularFile();
     const QByteArray afterLineEnd = afterTornLine ? QByteArrayLiteral("\r\n") + line : QByteArray();
     const QByteArray& bytes = afterTornLine ? afterLineEnd : line;
     PartWritten part;
     if (WriteAll(fd, bytes, part)) {
-        NoteLastEnd(path, sizeBefore + bytes.size());
+        NoteLastEnd(last, path, sizeBefore + bytes.size());
         return QString();
     }
     const int error = errno;
-    lastEndSize_ = -1;
+    last.size = -1;
     UndoShortAppend(fd, part.start, part.written);
     return MonthFile::SystemReason(error);
 }
+
+} // namespace
 
 QString TextFile::AppendLine(const QString& file, const QString& line)
 {
@@ -141,7 +156,7 @@ QString TextFile::AppendEncoded(const QString& file, const QByteArray& bytes)
     const int fd = MonthFile::Open(held_, path, O_WRONLY | O_APPEND | O_CREAT, failure);
     if (fd < 0)
         return failure;
-    failure = AppendWhole(fd, path, bytes);
+    failure = AppendWhole(fd, path, bytes, lastEnd_);
     if (::close(fd) != 0 && failure.isEmpty())
         failure = MonthFile::SystemReason(errno);
     return failure;

@@ -29,19 +29,19 @@ public:
     void EmptyIf(const QString& file, qint64 headBytes,
                  const std::function<bool(const QByteArray& head)>& shouldEmpty);
 
+    // Where this object's last line into a file ended. While the file still has that size it
+    // ends in this object's CR LF, and its tail need not be read.
+    struct LastLineEnd {
+        QByteArray path;
+        qint64 size = -1;
+    };
+
 private:
     const QByteArray& SystemPath(const QString& file);
-    qint64 LineStart(int fd, const QByteArray& path, bool& afterTornLine);
-    QString AppendWhole(int fd, const QByteArray& path, const QByteArray& line);
-    void NoteLastEnd(const QByteArray& path, qint64 size);
-    bool EndsWhereLastLineDid(const QByteArray& path, qint64 size) const;
 
     HeldFolder held_;
     // The log appends to the same file line after line; its name is encoded for the system once.
     QString lastFile_;
     QByteArray lastPath_;
-    // Where this object's last line into the file ended. While the file still has that size it
-    // ends in this object's CR LF, and its tail need not be read.
-    QByteArray lastEndPath_;
-    qint64 lastEndSize_ = -1;
+    LastLineEnd lastEnd_;
 };

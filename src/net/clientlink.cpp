@@ -8,6 +8,7 @@
 #include "net/receivedline.h"
 
 #include <QCoreApplication>
+#include <QMetaMethod>
 #include <cmath>
 #include <limits>
 
@@ -218,10 +219,15 @@ void ClientLink::Winsock1_Close()
 void ClientLink::Winsock1_DataArrival()
 {
     arrival_.bytes = Winsock1.GetData();
-    arrival_.peer = Winsock1.LastPeer();
     PutReceivedLine(arrivalLine_, arrival_.bytes, view_.HexDisplay());
     Report(arrivalLine_);
-    emit Arrived(arrival_);
+    static const QMetaMethod arrived = QMetaMethod::fromSignal(&ClientLink::Arrived);
+    if (isSignalConnected(arrived)) {
+        arrival_.peer = Winsock1.LastPeer();
+        emit Arrived(arrival_);
+    }
+    // Let go of the bytes, so the socket fills the same buffer with the next arrival.
+    arrival_.bytes.clear();
 }
 
 void ClientLink::Winsock1_Lost(qint64 count)

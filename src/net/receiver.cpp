@@ -7,6 +7,8 @@
 #include "net/portnumber.h"
 #include "net/receivedline.h"
 
+#include <QMetaMethod>
+
 Receiver::Receiver(ReceiverView& view, QObject* parent) : QObject(parent), view_(view)
 {
     auto guarded = [this](auto handler) {
@@ -78,6 +80,22 @@ void Receiver::Winsock2_Close()
     Winsock2.Listen();
 }
 
+void Receiver::EndConnection()
+{
+    if (Winsock2.State() != Winsock::sckConnected)
+        return;
+    Winsock2.Close();
+    emit PeerLeft();
+    // Called from a timer, not a socket event: a port that cannot be listened on again is told
+    // here, as after a peer's close.
+    Guarded(
+        [this] {
+            Winsock2.SetLocalPort(ListeningPort());
+            Winsock2.Listen();
+        },
+        [this](const QString& line) { ReportFailure(line); });
+}
+
 void Receiver::Winsock2_Error()
 {
     Report(QStringLiteral("Error Event Occured."));
@@ -99,10 +117,15 @@ void Receiver::CloseListener()
 void Receiver::Winsock2_DataArrival()
 {
     arrival_.bytes = Winsock2.GetData();
-    arrival_.peer = Winsock2.LastPeer();
     PutReceivedLine(arrivalLine_, arrival_.bytes, view_.HexDisplay());
     Report(arrivalLine_);
-    emit Arrived(arrival_);
+    static const QMetaMethod arrived = QMetaMethod::fromSignal(&Receiver::Arrived);
+    if (isSignalConnected(arrived)) {
+        arrival_.peer = Winsock2.LastPeer();
+        emit Arrived(arrival_);
+    }
+    // Let go of the bytes, so the socket fills the same buffer with the next arrival.
+    arrival_.bytes.clear();
 }
 
 void Receiver::Winsock2_Lost(qint64 count)

@@ -1,5 +1,6 @@
 #include "net/socketaddress.h"
 
+#include <QtEndian>
 #include <cstring>
 #include <netinet/in.h>
 
@@ -47,9 +48,43 @@ socklen_t ToSockaddr(const QHostAddress& address, quint16 port, int family, sock
 
 PeerAddress PeerAddress::Of(const QHostAddress& address, quint16 port)
 {
+    sockaddr_storage native;
+    ToSockaddr(address, port, IsIPv4(address) ? AF_INET : AF_INET6, &native);
+    return Of(native);
+}
+
+PeerAddress PeerAddress::Of(const sockaddr_storage& address)
+{
     PeerAddress peer;
-    ToSockaddr(address, port, IsIPv4(address) ? AF_INET : AF_INET6, &peer.native);
+    if (address.ss_family == AF_INET6) {
+        const auto& in6 = reinterpret_cast<const sockaddr_in6&>(address);
+        const quint8* bytes = in6.sin6_addr.s6_addr;
+        // A dual-stack socket's IPv4 peer, ::ffff:a.b.c.d, is kept as the IPv4 address it is.
+        static constexpr quint8 kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+        const bool mapped = std::memcmp(bytes, kMapped, sizeof kMapped) == 0;
+        std::memcpy(peer.bytes_, mapped ? bytes + 12 : bytes, mapped ? 4 : 16);
+        peer.family_ = mapped ? 4 : 6;
+        peer.scope_ = in6.sin6_scope_id;
+        peer.port_ = ntohs(in6.sin6_port);
+    } else if (address.ss_family == AF_INET) {
+        const auto& in = reinterpret_cast<const sockaddr_in&>(address);
+        std::memcpy(peer.bytes_, &in.sin_addr, 4);
+        peer.family_ = 4;
+        peer.port_ = ntohs(in.sin_port);
+    }
     return peer;
+}
+
+QHostAddress PeerAddress::Address() const
+{
+    if (family_ == 4)
+        return QHostAddress(qFromBigEndian<quint32>(bytes_));
+    if (family_ != 6)
+        return QHostAddress();
+    QHostAddress address(bytes_);
+    if (scope_ != 0)
+        address.setScopeId(QString::number(scope_));
+    return address;
 }
 
 QHostAddress AddressOf(const sockaddr_storage& address)

@@ -19,13 +19,22 @@ socklen_t ToSockaddr(const QHostAddress& address, quint16 port, int family, sock
 QHostAddress AddressOf(const sockaddr_storage& address);
 quint16 PortOf(const sockaddr_storage& address);
 
-// A peer's address and port, kept in the system's form: every datagram of a flood carries one,
-// and a QHostAddress is made only for whoever asks.
-struct PeerAddress {
-    sockaddr_storage native{};
-
+// A peer's address and port in a few plain bytes: every datagram of a flood carries one, and a
+// QHostAddress (which allocates) is made only for whoever asks.
+class PeerAddress {
+public:
+    PeerAddress() = default;
     static PeerAddress Of(const QHostAddress& address, quint16 port);
-    QHostAddress Address() const { return AddressOf(native); }
-    quint16 Port() const { return PortOf(native); }
-    bool IsNull() const { return native.ss_family == AF_UNSPEC; }
+    static PeerAddress Of(const sockaddr_storage& address);
+
+    // In its plain form: an IPv4 peer of a dual-stack socket as IPv4.
+    QHostAddress Address() const;
+    quint16 Port() const { return port_; }
+    bool IsNull() const { return family_ == 0; }
+
+private:
+    quint8 bytes_[16] = {};
+    quint32 scope_ = 0;
+    quint16 port_ = 0;
+    quint8 family_ = 0; // 4, 6, or 0 for none
 };

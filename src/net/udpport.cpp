@@ -158,10 +158,7 @@ void UdpPort::SendTo(const QByteArray& data, const QHostAddress& to, quint16 por
 
 PeerAddress UdpPort::LastSender() const
 {
-    PeerAddress peer;
-    if (socket_ && socket_->HasSender())
-        peer.native = socket_->LastSender();
-    return peer;
+    return socket_ && socket_->HasSender() ? PeerAddress::Of(socket_->LastSender()) : PeerAddress();
 }
 
 QByteArray UdpPort::Take()
