@@ -9,6 +9,7 @@
 #include "net/receiver.h"
 #include "program/commandline.h"
 #include "program/endprogram.h"
+#include "program/receiverrules.h"
 
 #include <QCloseEvent>
 #include <QLabel>
@@ -118,6 +119,12 @@ void frmUDP::StartLog()
         capture->Attach(client->Socket(), [this](const QString& line) { AddList1Msg(line); });
         capture->Attach(Winsock2(), [this](const QString& line) { AddList2Msg(line); });
     }
+    // A rules file that cannot be used is told in the receiver's list; the window goes on.
+    rules = ReceiverRules::FromEnvironment(
+        *receiver, [this](const QString& line) { AddList2Msg(line); },
+        [this] { return HexDisplay(); });
+    if (rules && !rules->Start())
+        rules.reset();
 }
 
 bool frmUDP::OpenReceiverAtStart(const QString& portText)
@@ -145,5 +152,7 @@ void frmUDP::CloseReceiver()
 
 void frmUDP::EndLog()
 {
+    if (rules)
+        AddList2Msg(rules->SummaryLine());
     log.LogEnd();
 }

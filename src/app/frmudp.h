@@ -14,6 +14,7 @@ class Capture;
 class DayLog;
 class ClientLink;
 class Receiver;
+class ReceiverRules;
 class Winsock;
 
 class QGroupBox;
@@ -128,7 +129,8 @@ private:
     std::unique_ptr<ActivityRecord> record;
     std::unique_ptr<ClientLink> client;
     std::unique_ptr<Receiver> receiver;
-    std::unique_ptr<Capture> capture; // destroyed first: it unhooks the sockets
+    std::unique_ptr<ReceiverRules> rules; // PEERTEST_RULES: the receiver answers by rules
+    std::unique_ptr<Capture> capture;     // destroyed first: it unhooks the sockets
     const QString commandLine;
     const QString receiverPort;
     bool udpMode = false;

@@ -26,6 +26,8 @@ public:
     void DoSendEther2(Winsock& Winsock2, const QString& iSend_Data);
     // The unload step: close the receiver if it is open.
     void CloseIfOpen();
+    // Closes the TCP connection from this side, then listens again as after a peer's close.
+    void EndConnection();
     // Opened once and closed now: nothing opens it again in this run.
     bool ClosedForGood() const;
 

@@ -32,6 +32,8 @@ QString UsageText()
                "  PEERTEST_LOG_DIR=DIR       log in DIR instead (created when missing)\n"
                "  PEERTEST_CAPTURE=DIR       also write a capture of both sockets' traffic for\n"
                "                             Wireshark into DIR, one pcap file a day\n"
+               "  PEERTEST_RULES=FILE        the receiver answers by the rules in FILE (TOML),\n"
+               "                             read again when it changes\n"
                "  QT_QPA_PLATFORM=offscreen  run without a window, as an unattended receiver: a\n"
                "                             run with no port, a log that cannot be written,\n"
                "                             or a receiver that cannot open or closes on an\n"

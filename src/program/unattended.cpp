@@ -8,6 +8,7 @@
 #include "net/receiver.h"
 #include "program/commandline.h"
 #include "program/endprogram.h"
+#include "program/receiverrules.h"
 
 #include <QTimer>
 #include <cstdio>
@@ -21,12 +22,12 @@ bool IsErrorLine(const QString& line)
 {
     const QStringView message = QStringView(line).mid(kStampLength);
     // Nearly every line is an arrival, told apart from every prefix by its first character.
-    if (message.isEmpty() ||
-        (message.front() != u'E' && message.front() != u'L' && message.front() != u'C'))
+    if (message.isEmpty() || (message.front() != u'E' && message.front() != u'L' &&
+                              message.front() != u'C' && message.front() != u'R'))
         return false;
     // Equality with each prefix: cheaper than an ordered comparison, and every arrival passes here.
     static constexpr QStringView kErrorPrefixes[] = {u"Err:", u"Error Event Occured.", u"Log Err:",
-                                                     u"Capture Err:"};
+                                                     u"Capture Err:", u"Rules Err:"};
     for (QStringView prefix : kErrorPrefixes) {
         if (message.size() >= prefix.size() && message.first(prefix.size()) == prefix)
             return true;
@@ -103,6 +104,14 @@ void UnattendedReceiver::Start()
     capture_ = Capture::FromEnvironment(log_.Stamp().TheClock());
     if (capture_)
         capture_->Attach(receiver_->Winsock2, [this](const QString& line) { AddList2Msg(line); });
+    // A stand-in that cannot answer must not pass for one that can.
+    rules_ = ReceiverRules::FromEnvironment(
+        *receiver_, [this](const QString& line) { AddList2Msg(line); }, [] { return true; });
+    if (rules_ && !rules_->Start()) {
+        rules_.reset();
+        End(1);
+        return;
+    }
     if (!NamesReceiverPort(portText_)) {
         SayWhyTheRunEnds("no receiver port: give a port number above 0 on the command line or "
                          "in PEERTEST_RECEIVER_PORT");
@@ -120,6 +129,8 @@ void UnattendedReceiver::End(int status)
 {
     receiver_->Winsock2.Drain();
     receiver_->CloseIfOpen();
+    if (rules_)
+        AddList2Msg(rules_->SummaryLine());
     log_.LogEnd();
     SetProgramExitStatus(status);
     EndProgram();

@@ -11,6 +11,7 @@ class ActivityRecord;
 class Capture;
 class DayLog;
 class Receiver;
+class ReceiverRules;
 
 // Whether the run is one nobody sees: Qt is told to draw on a headless platform (offscreen,
 // minimal), by QT_QPA_PLATFORM or by -platform among the arguments.
@@ -53,6 +54,7 @@ private:
     std::unique_ptr<ActivityRecord> record_;
     std::unique_ptr<Receiver> receiver_;
     std::unique_ptr<Capture> capture_;
+    std::unique_ptr<ReceiverRules> rules_;
     const bool udpMode_;
     QString portText_;
 };
