@@ -80,6 +80,7 @@ fuzz: deps
 
 # Release build in its own folder; prints figures and asserts nothing.
 bench: deps
+	@$(MAKE) --no-print-directory deps PACKAGES="ncat"
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DPEERTEST_BENCH=ON -DBUILD_TESTING=OFF
 	cmake --build build-bench -j $(JOBS)
 	cd build-bench && QT_QPA_PLATFORM=offscreen bench/peertest_bench

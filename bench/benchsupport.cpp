@@ -19,6 +19,44 @@ void PrintFigure(const QString& name, double value, const QString& unit, int dec
     std::fflush(stdout);
 }
 
+void PrintText(const QString& name, const QString& text)
+{
+    std::printf("%s: %s\n", qPrintable(name), qPrintable(text));
+    std::fflush(stdout);
+}
+
+// User and system CPU of the process so far, in seconds.
+double ProcessCpuSeconds(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = stat.readAll();
+    // The fields after the command's name, which may hold spaces, closed by the last ')'.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return 0;
+    const double ticks = double(fields.at(11).toLongLong() + fields.at(12).toLongLong());
+    return ticks / double(sysconf(_SC_CLK_TCK));
+}
+
+// The day file's size once it has stopped growing for two seconds (the last LOST line may
+// follow its losses by a second).
+void WaitUntilStill(const QString& dayFile)
+{
+    qint64 size = -1;
+    QElapsedTimer still;
+    still.start();
+    while (still.elapsed() < 2000) {
+        const qint64 now = QFileInfo(dayFile).size();
+        if (now != size) {
+            size = now;
+            still.restart();
+        }
+        usleep(20000);
+    }
+}
+
 quint16 FreeUdpPort()
 {
     QUdpSocket probe;

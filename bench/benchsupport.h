@@ -21,6 +21,16 @@ double ResidentMb();
 // A UDP port the system had free a moment ago.
 quint16 FreeUdpPort();
 
+// A figure that is not one number: "name: text".
+void PrintText(const QString& name, const QString& text);
+
+// User and system CPU of the process so far, in seconds, from the system's count for it.
+double ProcessCpuSeconds(qint64 pid);
+
+// Returns once the day file has stopped growing for two seconds (the last LOST line may follow
+// its losses by a second).
+void WaitUntilStill(const QString& dayFile);
+
 // RCV[ lines and the sum of LOST[n] in a day file.
 void CountRecord(const QString& dayFile, qint64& logged, qint64& lost);
 

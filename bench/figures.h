@@ -6,3 +6,6 @@ void UdpFloodFigures();
 void TcpFloodFigures();
 void StartUpFigures();
 void ConversionFigures();
+void RulesFigures();
+// peertest-cli's send, run and serve beside bare anchors.
+void CliFigures();

@@ -145,6 +145,15 @@ QString NoSuchCapture(const QString& name)
     return QStringLiteral("the match has no capture \"%1\"").arg(name);
 }
 
+// The same where captures come from a script or the command line.
+QString NoSuchVariable(const QString& name)
+{
+    const QString checksum = NoSuchCapture(name);
+    return checksum.startsWith(QStringLiteral("unknown checksum"))
+               ? checksum
+               : QStringLiteral("nothing sets \"%1\" before it is used").arg(name);
+}
+
 } // namespace
 
 struct ReplyTemplate::Data {
@@ -173,6 +182,19 @@ std::optional<SyntaxError> ReplyTemplate::FindUndefinedCapture(const Pattern* pa
                                                            "not %2")
                                                 .arg(groups)
                                                 .arg(part.index)};
+    }
+    return std::nullopt;
+}
+
+std::optional<SyntaxError>
+ReplyTemplate::FindUndefinedCapture(const std::function<bool(const QString&)>& known) const
+{
+    for (const ReplyPart& part : data_->parts) {
+        if (part.kind == ReplyPart::Kind::Capture && !known(part.name))
+            return SyntaxError{part.offset, NoSuchVariable(part.name)};
+        if (part.kind == ReplyPart::Kind::Group)
+            return SyntaxError{part.offset, QStringLiteral("expression groups are not kept; "
+                                                           "name the capture instead")};
     }
     return std::nullopt;
 }

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringView>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -21,6 +22,10 @@ public:
     // The first capture the template uses that `pattern` does not make (null: a rule that
     // matches anything makes none).
     std::optional<SyntaxError> FindUndefinedCapture(const Pattern* pattern) const;
+    // The same where the names come from elsewhere (a script's earlier answers, values given on
+    // the command line): the first capture `known` says no to, or any expression group.
+    std::optional<SyntaxError>
+    FindUndefinedCapture(const std::function<bool(const QString&)>& known) const;
 
     // `counter` is the rule's hit count, this hit included.
     QByteArray Render(QByteArrayView request, const Captures& captures, quint64 counter) const;

@@ -1,0 +1,145 @@
+// The receiver standing in for a device under a steady stream of requests: the program itself,
+// headless with a rules file of ten rules (the tenth matching), against the bare responder
+// (bareresponder.cpp), each answering 20,000 requests a second for ten seconds.
+#include "benchsupport.h"
+#include "figures.h"
+#include "support/processports.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <csignal>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kRequests = 200000;
+constexpr int kRate = 20000;
+
+struct Responded {
+    qint64 sent = 0;
+    qint64 answered = 0; // answers the requester received
+    qint64 logged = 0;   // RCV lines
+    qint64 autoLines = 0;
+    qint64 lost = 0;
+    double cpuUsPerAnswer = 0;
+};
+
+QString WriteRules(const QTemporaryDir& dir)
+{
+    QString rules;
+    for (int rule = 1; rule <= 10; ++rule)
+        rules += QStringLiteral("[[rule]]\nname = \"r%1\"\nmatch = '\"REQUEST-%2\"'\n"
+                                "reply = '{echo}'\n\n")
+                     .arg(rule)
+                     .arg(rule, 8, 10, QLatin1Char('0'));
+    const QString path = dir.filePath(QStringLiteral("rules.toml"));
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(rules.toUtf8());
+    return path;
+}
+
+void Request(quint16 port, Responded& result)
+{
+    QProcess requester;
+    requester.start(QStringLiteral(BENCH_UDPREQUESTER),
+                    {QString::number(port), QString::number(kRequests), QString::number(kRate)});
+    requester.waitForFinished(120000);
+    const QList<QByteArray> counts = requester.readAllStandardOutput().trimmed().split(' ');
+    result.sent = counts.value(0).toLongLong();
+    result.answered = counts.value(1).toLongLong();
+}
+
+qint64 LinesStartingAt(const QString& dayFile, const QByteArray& tag)
+{
+    QFile file(dayFile);
+    qint64 lines = 0;
+    if (file.open(QIODevice::ReadOnly)) {
+        while (!file.atEnd())
+            lines += file.readLine().mid(40).startsWith(tag) ? 1 : 0;
+    }
+    return lines;
+}
+
+Responded RespondByProgram()
+{
+    Responded result;
+    QTemporaryDir dir;
+    const quint16 port = FreeUdpPort();
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("PEERTEST_RECEIVER_PORT"), QString::number(port));
+    environment.insert(QStringLiteral("PEERTEST_LOG_DIR"), dir.path());
+    environment.insert(QStringLiteral("PEERTEST_RULES"), WriteRules(dir));
+    program.setProcessEnvironment(environment);
+    program.setStandardErrorFile(QProcess::nullDevice());
+    program.start(QStringLiteral(PEERTEST_BINARY), {QStringLiteral("udp")});
+    QElapsedTimer waited;
+    waited.start();
+    while (!HoldsUdpPort(program.processId(), port) && waited.elapsed() < 10000)
+        usleep(20000);
+    if (!HoldsUdpPort(program.processId(), port))
+        return result;
+    const double cpuBefore = ProcessCpuSeconds(program.processId());
+    Request(port, result);
+    const QStringList days = QDir(dir.path()).entryList({QStringLiteral("*.LOG")});
+    const QString dayFile = days.isEmpty() ? QString() : dir.filePath(days.constFirst());
+    WaitUntilStill(dayFile);
+    const double cpu = ProcessCpuSeconds(program.processId()) - cpuBefore;
+    ::kill(pid_t(program.processId()), SIGTERM);
+    program.waitForFinished(30000);
+    CountRecord(dayFile, result.logged, result.lost);
+    result.autoLines = LinesStartingAt(dayFile, "AUTO[r10]");
+    result.cpuUsPerAnswer = result.answered > 0 ? cpu * 1e6 / double(result.answered) : 0;
+    return result;
+}
+
+Responded RespondBare()
+{
+    Responded result;
+    QTemporaryDir dir;
+    const quint16 port = FreeUdpPort();
+    const QString dayFile = dir.filePath(QStringLiteral("bare.LOG"));
+    QProcess responder;
+    responder.start(QStringLiteral(BENCH_BARERESPONDER),
+                    {QString::number(port), QString::number(kRequests), dayFile});
+    responder.waitForReadyRead(10000);
+    responder.readLine(); // ready
+    Request(port, result);
+    responder.waitForFinished(60000);
+    const QList<QByteArray> figures = responder.readAllStandardOutput().trimmed().split(' ');
+    result.cpuUsPerAnswer = figures.value(1).toDouble();
+    CountRecord(dayFile, result.logged, result.lost);
+    result.autoLines = LinesStartingAt(dayFile, "AUTO[r10]");
+    return result;
+}
+
+void Print(const QString& who, const Responded& result)
+{
+    PrintText(QStringLiteral("rules 20,000/s, %1: sent / answered / RCV / AUTO / LOST").arg(who),
+              QStringLiteral("%1 / %2 / %3 / %4 / %5")
+                  .arg(result.sent)
+                  .arg(result.answered)
+                  .arg(result.logged)
+                  .arg(result.autoLines)
+                  .arg(result.lost));
+    PrintFigure(QStringLiteral("rules 20,000/s, %1: CPU per answered request").arg(who),
+                result.cpuUsPerAnswer, QStringLiteral("us"));
+}
+
+} // namespace
+
+void RulesFigures()
+{
+    const Responded bare = RespondBare();
+    const Responded program = RespondByProgram();
+    Print(QStringLiteral("bare responder"), bare);
+    Print(QStringLiteral("program"), program);
+    if (bare.cpuUsPerAnswer > 0)
+        PrintFigure(QStringLiteral("rules 20,000/s, program / bare responder"),
+                    program.cpuUsPerAnswer / bare.cpuUsPerAnswer, QStringLiteral("x"));
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "rules/pattern.h"
+
+#include <QByteArrayView>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+// Where an answer first departs from what was expected.
+struct Difference {
+    qsizetype offset = 0;
+    // No byte still to come can make it match: waiting longer is of no use.
+    bool definite = false;
+};
+
+// An answer the peer must give: a pattern, matched whole against a datagram and against the
+// shortest start of a stream's bytes.
+class Expectation {
+public:
+    static std::optional<Expectation> Parse(const QString& text, TextEncoding encoding,
+                                            SyntaxError& error);
+
+    MatchResult Match(QByteArrayView received, bool whole) const;
+    // Judged by the bytes the pattern fixes from its start (literal bytes, ?? and fixed-length
+    // captures), up to its first part of open length.
+    Difference FirstDifference(QByteArrayView received, bool whole) const;
+    QString Text() const { return text_; }
+    // Whether a match sets the capture `name`.
+    bool Captures(const QString& name) const { return pattern_.HasCapture(name); }
+
+private:
+    Expectation(Pattern pattern, QString text)
+        : pattern_(std::move(pattern)), text_(std::move(text))
+    {
+    }
+    void ReadFixedHead(QStringView text, TextEncoding encoding);
+
+    Pattern pattern_;
+    QString text_;
+    std::vector<int> head_; // each byte the start must hold, -1 for any byte
+    bool headIsAll_ = true; // the pattern is its fixed head and nothing more
+};

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "cli/scriptrunner.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+// What a failed test expected, what came and where they part, one item a line.
+QString FailureDetails(const TestOutcome& outcome);
+
+// The JUnit XML report CI systems read: one testcase per test; a failed expectation is a
+// failure, an unreachable target an error, a test not run skipped. False, with why, when the
+// file cannot be written.
+bool WriteJUnitReport(const QString& path, const QString& suite,
+                      const std::vector<TestOutcome>& outcomes, QString& why);
+
+// TAP version 13, with a YAML block for each test that did not pass.
+QByteArray TapReport(const std::vector<TestOutcome>& outcomes);
+
+// "PASS name (n ms)" or "FAIL name: why" and its details per test, then the closing count line
+// "N passed, N failed" (", N skipped" when any were).
+QByteArray PlainReport(const std::vector<TestOutcome>& outcomes);

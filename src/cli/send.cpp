@@ -1,0 +1,152 @@
+// peertest-cli send TARGET PAYLOAD: one exchange (or --repeat N) with a peer.
+#include "cli/commands.h"
+#include "cli/exchange.h"
+#include "cli/payloads.h"
+#include "cli/record.h"
+#include "cli/recordedlink.h"
+#include "cli/transcript.h"
+
+#include <cstdio>
+#include <thread>
+
+namespace {
+
+struct SendPlan {
+    Target target;
+    std::optional<ReplyTemplate> payload;
+    std::optional<Expectation> expectation;
+    std::chrono::milliseconds timeout{2000};
+    std::chrono::milliseconds interval{0};
+    int repeat = 1;
+    bool quiet = false;
+    RecordPlace record;
+};
+
+void AddSendOptions(QCommandLineParser& parser)
+{
+    parser.setApplicationDescription(QStringLiteral(
+        "Sends PAYLOAD to TARGET, waits for the answer and prints each exchange.\n"
+        "Exit status: 0 answered (and matched), 1 no answer or no match, 2 wrong command line\n"
+        "or payload (nothing sent), 3 target not reached."));
+    parser.addPositionalArgument(QStringLiteral("TARGET"),
+                                 QStringLiteral("tcp://HOST:PORT or udp://HOST:PORT"));
+    parser.addPositionalArgument(QStringLiteral("PAYLOAD"),
+                                 QStringLiteral("Hex digits and quoted text: '\"PING\\r\\n\"'."));
+    parser.addOptions({
+        {QStringLiteral("expect"), QStringLiteral("The answer must match PATTERN."),
+         QStringLiteral("PATTERN")},
+        {QStringLiteral("timeout"), QStringLiteral("How long to wait for it (default 2s)."),
+         QStringLiteral("DUR")},
+        {QStringLiteral("repeat"), QStringLiteral("Exchanges to make (default 1)."),
+         QStringLiteral("N")},
+        {QStringLiteral("interval"), QStringLiteral("Pause between exchanges (default 0ms)."),
+         QStringLiteral("DUR")},
+        {QStringLiteral("quiet"), QStringLiteral("Print only each answer, in hex.")},
+    });
+    AddRecordOptions(parser);
+}
+
+bool ReadSendPlan(const QCommandLineParser& parser, SendPlan& plan, CliFailure& failure)
+{
+    const QStringList positional = parser.positionalArguments();
+    QString reason;
+    const std::optional<Target> target = ParseTarget(positional.at(0), reason);
+    if (!target) {
+        failure = {kWrongInput, reason};
+        return false;
+    }
+    plan.target = *target;
+    bool counted = true;
+    plan.repeat = parser.isSet(QStringLiteral("repeat"))
+                      ? parser.value(QStringLiteral("repeat")).toInt(&counted)
+                      : 1;
+    if (!counted || plan.repeat < 1) {
+        failure = {kWrongInput, QStringLiteral("--repeat takes a whole number above 0")};
+        return false;
+    }
+    plan.quiet = parser.isSet(QStringLiteral("quiet"));
+    plan.record = RecordPlaceFrom(parser, false);
+    const auto timeout = DurationOption(parser, QStringLiteral("timeout"), plan.timeout, failure);
+    const auto interval =
+        DurationOption(parser, QStringLiteral("interval"), plan.interval, failure);
+    if (!timeout || !interval)
+        return false;
+    plan.timeout = *timeout;
+    plan.interval = *interval;
+    plan.payload = TemplateArgument(positional.at(1), QStringLiteral("PAYLOAD"), failure);
+    if (!plan.payload)
+        return false;
+    if (parser.isSet(QStringLiteral("expect")))
+        plan.expectation = ExpectationArgument(parser.value(QStringLiteral("expect")),
+                                               QStringLiteral("--expect"), failure);
+    return !parser.isSet(QStringLiteral("expect")) || plan.expectation;
+}
+
+CliFailure ExchangeFailure(const Awaited& awaited, const Expectation* expectation)
+{
+    QString message = awaited.why;
+    if (expectation)
+        message += QStringLiteral("\n  expected: ") + expectation->Text();
+    if (expectation || !awaited.received.isEmpty())
+        message +=
+            QStringLiteral("\n  received: ") +
+            (awaited.received.isEmpty() ? QStringLiteral("nothing")
+                                        : QString::fromLatin1(awaited.received.toHex().toUpper() +
+                                                              ' ' + QuotedText(awaited.received)));
+    if (expectation && awaited.kind != Awaited::Kind::Closed)
+        message += QStringLiteral("\n  first differing offset: %1").arg(awaited.offset);
+    return {awaited.kind == Awaited::Kind::Unreachable ? kUnreachable : kFailed, message};
+}
+
+int Exchange(const SendPlan& plan, RecordedLink& link, QByteArray& pending, int number)
+{
+    const QByteArray bytes = plan.payload->Render({}, {}, quint64(number));
+    const Reading sent = link.Send(bytes, QDeadlineTimer(plan.timeout));
+    if (sent.kind != Reading::Kind::Bytes)
+        return CliFailure{sent.kind == Reading::Kind::Refused ? kUnreachable : kFailed,
+                          QStringLiteral("not sent: ") + sent.why}
+            .Print();
+    const Expectation* expectation = plan.expectation ? &*plan.expectation : nullptr;
+    const Awaited awaited = AwaitAnswer(link, expectation, pending, plan.timeout);
+    if (!awaited.ok())
+        return ExchangeFailure(awaited, expectation).Print();
+    if (plan.quiet)
+        std::printf("%s\n", awaited.answer.toHex().toUpper().constData());
+    return kPassed;
+}
+
+int RunSend(const SendPlan& plan)
+{
+    Record record(plan.record, QStringLiteral("peertest-cli send ") + plan.target.Text());
+    Transcript transcript(!plan.quiet);
+    CliFailure failure;
+    std::unique_ptr<RecordedLink> link =
+        RecordedLink::Open(plan.target, QDeadlineTimer(plan.timeout), transcript, record, failure);
+    if (!link)
+        return failure.Print();
+    QByteArray pending;
+    for (int number = 1; number <= plan.repeat; ++number) {
+        if (number > 1) {
+            transcript.Flush();
+            std::this_thread::sleep_for(plan.interval);
+        }
+        if (const int status = Exchange(plan, *link, pending, number); status != kPassed)
+            return status;
+    }
+    return kPassed;
+}
+
+} // namespace
+
+int SendCommand(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    AddSendOptions(parser);
+    if (const std::optional<int> done = ParseCommandLine(parser, arguments, 2))
+        return *done;
+    SendPlan plan;
+    CliFailure failure;
+    if (!ReadSendPlan(parser, plan, failure))
+        return failure.Print();
+    return RunSend(plan);
+}

@@ -1,0 +1,357 @@
+// peertest-cli as a process: its subcommands against a serve of its own and against the test's
+// own loopback peers, their exit statuses, the JUnit report and a hundred peers at once.
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUdpSocket>
+#include <QXmlStreamReader>
+
+#include <csignal>
+
+namespace {
+
+const QByteArray kRules = R"(
+[[rule]]
+name = "ping"
+match = '"PING" {n:*} "\r\n"'
+reply = '"PONG " {n} "\r\n"'
+
+[[rule]]
+name = "slow"
+match = '"SLOW\r\n"'
+reply = '"LATE\r\n"'
+delay = "300ms"
+
+[[rule]]
+name = "quiet"
+match = '"QUIET\r\n"'
+)";
+
+struct Finished {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+QProcessEnvironment CleanEnvironment()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("PEERTEST_LOG_DIR"));
+    environment.remove(QStringLiteral("PEERTEST_CAPTURE"));
+    return environment;
+}
+
+// Runs peertest-cli to its end, the event loop turning meanwhile (the test's own peers answer).
+Finished RunCli(const QStringList& arguments)
+{
+    QProcess process;
+    process.setProcessEnvironment(CleanEnvironment());
+    process.start(QStringLiteral(PEERTEST_CLI_BINARY), arguments);
+    const bool ended =
+        QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 10000);
+    if (!ended)
+        process.kill();
+    return {ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+// A port nothing listens on, TCP or UDP: taken from the system, then let go.
+quint16 ClosedPort(bool udp)
+{
+    if (udp) {
+        QUdpSocket probe;
+        probe.bind(QHostAddress::LocalHost, 0);
+        return probe.localPort();
+    }
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+void WriteFile(const QString& path, const QByteArray& text)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+}
+
+// The test's own TCP peer for scripts: "LOGIN\r\n" gets a session id of this connection's own,
+// "GET <id>\r\n" gets "DATA\r\n" for that id or for 9999, anything else "ERR\r\n".
+class SessionPeer : public QObject {
+public:
+    SessionPeer()
+    {
+        server_.listen(QHostAddress::LocalHost, 0);
+        connect(&server_, &QTcpServer::newConnection, this, [this] {
+            QTcpSocket* socket = server_.nextPendingConnection();
+            const QByteArray id = QByteArray::number(1000 + ++connections);
+            connect(socket, &QTcpSocket::readyRead, socket, [socket, id] {
+                while (socket->canReadLine()) {
+                    const QByteArray line = socket->readLine();
+                    if (line == "LOGIN\r\n")
+                        socket->write("SESSION " + id + "\r\n");
+                    else if (line == "GET " + id + "\r\n" || line == "GET 9999\r\n")
+                        socket->write("DATA\r\n");
+                    else
+                        socket->write("ERR\r\n");
+                }
+            });
+        });
+    }
+    quint16 port() const { return server_.serverPort(); }
+    int connections = 0;
+
+private:
+    QTcpServer server_;
+};
+
+} // namespace
+
+class TestCli : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void exitStatuses_data();
+    void exitStatuses();
+    void scriptCapturesOnAKeptConnection();
+    void serveAnswersAHundredPeersAtOnce();
+    void serveStopsWithHitCounts();
+
+private:
+    QString Expand(QString text) const;
+
+    QTemporaryDir dir_;
+    QProcess serve_;
+    QString tcpPort_;
+    QString udpPort_;
+};
+
+void TestCli::initTestCase()
+{
+    WriteFile(dir_.filePath(QStringLiteral("rules.toml")), kRules);
+    serve_.setProcessEnvironment(CleanEnvironment());
+    serve_.start(QStringLiteral(PEERTEST_CLI_BINARY),
+                 {QStringLiteral("serve"), dir_.filePath(QStringLiteral("rules.toml")),
+                  QStringLiteral("--tcp"), QStringLiteral("0"), QStringLiteral("--udp"),
+                  QStringLiteral("0"), QStringLiteral("--log"), dir_.path()});
+    static const QRegularExpression ports(
+        QStringLiteral("tcp \\[::\\]:(\\d+) listening\\n.* udp \\[::\\]:(\\d+) bound"));
+    QString out;
+    QRegularExpressionMatch match;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            out += QString::fromUtf8(serve_.readAllStandardOutput());
+            match = ports.match(out);
+            return match.hasMatch();
+        },
+        10000));
+    tcpPort_ = match.captured(1);
+    udpPort_ = match.captured(2);
+}
+
+QString TestCli::Expand(QString text) const
+{
+    return text.replace(QStringLiteral("{tcp}"), tcpPort_)
+        .replace(QStringLiteral("{udp}"), udpPort_)
+        .replace(QStringLiteral("{dir}"), dir_.path())
+        .replace(QStringLiteral("{closed}"), QString::number(ClosedPort(false)))
+        .replace(QStringLiteral("{closedudp}"), QString::number(ClosedPort(true)));
+}
+
+// Each row: the arguments ({tcp} and {udp} are the serve's ports, {closed} one nothing listens
+// on), the exit status, and what standard output and standard error must hold.
+void TestCli::exitStatuses_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("err");
+    const QString ping = QStringLiteral("\"PING1\\r\\n\"");
+    QTest::newRow("answered and matched")
+        << QStringList{"send", "tcp://127.0.0.1:{tcp}", ping, "--expect",
+                       "\"PONG \" {n:1} \"\\r\\n\""}
+        << 0 << "<- tcp 127.0.0.1:{tcp} 504F4E4720310D0A \"PONG 1\\r\\n\" rtt="
+        << "";
+    QTest::newRow("IPv6, answer alone")
+        << QStringList{"send", "tcp://[::1]:{tcp}", "\"PING2\\r\\n\"", "--quiet"} << 0
+        << "504F4E4720320D0A\n"
+        << "";
+    QTest::newRow("UDP waits for a delayed answer")
+        << QStringList{"send", "udp://127.0.0.1:{udp}", "\"SLOW\\r\\n\"", "--expect",
+                       "\"LATE\\r\\n\""}
+        << 0 << "<- udp 127.0.0.1:{udp} 4C4154450D0A"
+        << "";
+    QTest::newRow("answer does not match")
+        << QStringList{"send", "tcp://127.0.0.1:{tcp}", ping, "--expect", "\"PONG 2\""} << 1 << ""
+        << "the answer does not match\n  expected: \"PONG 2\"\n  received: 504F4E4720310D0A "
+           "\"PONG 1\\r\\n\"\n  first differing offset: 5";
+    QTest::newRow("no answer in time")
+        << QStringList{"send", "tcp://127.0.0.1:{tcp}", "\"QUIET\\r\\n\"", "--timeout", "200ms"}
+        << 1 << ""
+        << "no answer within 200ms";
+    QTest::newRow("payload wrong")
+        << QStringList{"send", "tcp://127.0.0.1:{tcp}", "01 \"PING"} << 2 << ""
+        << "PAYLOAD, column 4: the quoted text has no closing '\"'";
+    QTest::newRow("target wrong") << QStringList{"send", "tcp://127.0.0.1", "01"} << 2 << ""
+                                  << "is not a target";
+    QTest::newRow("TCP refused") << QStringList{"send", "tcp://127.0.0.1:{closed}", "01"} << 3 << ""
+                                 << "Connection refused";
+    QTest::newRow("UDP port closed")
+        << QStringList{"send", "udp://127.0.0.1:{closedudp}", "01"} << 3 << ""
+        << "nothing answers there";
+    QTest::newRow("serve: port taken")
+        << QStringList{"serve", "{dir}/rules.toml", "--tcp", "{tcp}", "--log", "{dir}"} << 3 << ""
+        << "tcp port {tcp}";
+    QTest::newRow("serve: rules wrong")
+        << QStringList{"serve", "{dir}/bad.toml", "--tcp", "0"} << 2 << ""
+        << "{dir}/bad.toml:3:10: hex digits come in pairs";
+    QTest::newRow("serve: help, nothing served")
+        << QStringList{"serve", "--help"} << 0 << "Usage: peertest-cli serve [options] RULES"
+        << "";
+    QTest::newRow("rules: the rule that answers")
+        << QStringList{"rules", "{dir}/rules.toml", "--input", "\"PING7\\r\\n\""} << 0
+        << "rule: ping\nrequest: 50494E47370D0A \"PING7\\r\\n\"\nreply: 504F4E4720370D0A"
+        << "";
+    QTest::newRow("rules: no rule answers")
+        << QStringList{"rules", "{dir}/rules.toml", "--input", "\"PONG\""} << 1
+        << "no rule answers it"
+        << "";
+    QTest::newRow("run: a value nothing sets")
+        << QStringList{"run", "{dir}/unset.toml", "--var", "sid=\"1\""} << 2 << ""
+        << "{dir}/unset.toml:4:19: nothing sets \"session\" before it is used";
+}
+
+void TestCli::exitStatuses()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    WriteFile(dir_.filePath(QStringLiteral("bad.toml")), "[[rule]]\nname = \"a\"\nmatch = '0'\n");
+    WriteFile(dir_.filePath(QStringLiteral("unset.toml")),
+              "target = \"tcp://127.0.0.1:1\"\n[[test]]\nname = \"a\"\nsend = '\"X\" {sid} "
+              "{session}'\nexpect = '00'\n");
+    for (QString& argument : arguments)
+        argument = Expand(argument);
+    const Finished run = RunCli(arguments);
+    QVERIFY2(run.out.contains(Expand(out)), qPrintable(run.out));
+    QVERIFY2(run.err.contains(Expand(err)), qPrintable(run.err));
+    QCOMPARE(run.status, status);
+}
+
+void TestCli::scriptCapturesOnAKeptConnection()
+{
+    SessionPeer peer;
+    const QString script = dir_.filePath(QStringLiteral("script.toml"));
+    const QString report = dir_.filePath(QStringLiteral("report.xml"));
+    WriteFile(script, QStringLiteral(R"(target = "tcp://127.0.0.1:%1"
+timeout = "1s"
+
+[[test]]
+name = "login then get"
+steps = [
+  { send = '"LOGIN\r\n"' },
+  { expect = '"SESSION " {session:4} "\r\n"' },
+  { send = '"GET " {session} "\r\n"' },
+  { expect = '"DATA\r\n"', timeout = "500ms" },
+]
+
+[[test]]
+name = "value from the command line"
+send = '"GET " {token} "\r\n"'
+expect = '"DATA\r\n"'
+
+[[test]]
+name = "wrong answer"
+send = '"HELLO\r\n"'
+expect = '"HI\r\n"'
+)")
+                          .arg(peer.port())
+                          .toUtf8());
+    const Finished run =
+        RunCli({QStringLiteral("run"), script, QStringLiteral("--var"),
+                QStringLiteral("token=\"9999\""), QStringLiteral("--junit"), report});
+    QCOMPARE(run.status, 1);
+    QVERIFY2(run.out.endsWith(QStringLiteral("2 passed, 1 failed\n")), qPrintable(run.out));
+    QCOMPARE(peer.connections, 3); // the steps kept theirs
+
+    QFile file(report);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&file);
+    QStringList cases;
+    QString failure;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("testsuite"))
+            QCOMPARE(xml.attributes().value(QStringLiteral("failures")), QStringLiteral("1"));
+        else if (xml.name() == QLatin1String("testcase"))
+            cases << xml.attributes().value(QStringLiteral("name")).toString();
+        else if (xml.name() == QLatin1String("failure"))
+            failure = xml.readElementText();
+    }
+    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    QCOMPARE(cases, (QStringList{"login then get", "value from the command line", "wrong answer"}));
+    QVERIFY2(failure.contains(QStringLiteral("expected: \"HI\\r\\n\"\n"
+                                             "received: 4552520D0A \"ERR\\r\\n\"\n"
+                                             "first differing offset: 0")),
+             qPrintable(failure));
+}
+
+void TestCli::serveAnswersAHundredPeersAtOnce()
+{
+    constexpr int kPeers = 100;
+    std::vector<std::unique_ptr<QTcpSocket>> peers;
+    for (int i = 0; i < kPeers; ++i) {
+        peers.push_back(std::make_unique<QTcpSocket>());
+        peers.back()->connectToHost(QHostAddress::LocalHost, tcpPort_.toUShort());
+    }
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            return std::all_of(peers.begin(), peers.end(), [](const auto& peer) {
+                return peer->state() == QAbstractSocket::ConnectedState;
+            });
+        },
+        10000));
+    for (int i = 0; i < kPeers; ++i)
+        peers[size_t(i)]->write("PING" + QByteArray::number(i) + "\r\n");
+    const auto answered = [&](int i) {
+        return peers[size_t(i)]->peek(64) == "PONG " + QByteArray::number(i) + "\r\n";
+    };
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            for (int i = 0; i < kPeers; ++i) {
+                if (!answered(i))
+                    return false;
+            }
+            return true;
+        },
+        10000));
+    // The day log names each peer as it connects.
+    QFile log(dir_.filePath(QDate::currentDate().toString(QStringLiteral("dd")) +
+                            QStringLiteral(".LOG")));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray text = log.readAll();
+    for (const auto& peer : peers)
+        QVERIFY(text.contains(" 127.0.0.1:" + QByteArray::number(peer->localPort()) + "\r\n"));
+}
+
+void TestCli::serveStopsWithHitCounts()
+{
+    ::kill(pid_t(serve_.processId()), SIGTERM);
+    QVERIFY(serve_.waitForFinished(10000));
+    QCOMPARE(serve_.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(serve_.exitCode(), 0);
+    const QString out = QString::fromUtf8(serve_.readAllStandardOutput());
+    QVERIFY2(out.contains(QRegularExpression(
+                 QStringLiteral("RULES: ping [1-9][0-9]{2}, slow 1, quiet 1, \\(none\\) 0\n$"))),
+             qPrintable(out.right(300)));
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
