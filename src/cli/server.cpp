@@ -261,8 +261,13 @@ QString RulesServer::SendDatagram(const QByteArray& bytes, const QHostAddress& t
 
 void RulesServer::Finish()
 {
-    for (ServedPeer* peer : std::as_const(peers_))
-        peer->standIn.Closed();
+    // The peers still connected are let go of first, so that the hit counts are the run's last
+    // line: nothing a socket says as it goes comes after them.
+    for (QTcpSocket* socket : peers_.keys()) {
+        socket->disconnect(this);
+        PeerLeft(socket);
+        socket->abort();
+    }
     if (refusedUntold_ > 0)
         TellRefused();
     const QString summary = responder_.SummaryLine();
