@@ -7,7 +7,7 @@ PACKAGES := cmake make g++ pkg-config qt6-base-dev libxkbcommon-dev libpcap-dev 
   libtomlplusplus-dev libpcre2-dev libboost-dev
 JOBS := $(shell nproc)
 
-.PHONY: deps test-locale configure build run test test-sanitize fuzz bench package clean
+.PHONY: deps test-locale test-tools configure build run test test-sanitize fuzz bench package clean
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \
@@ -45,13 +45,18 @@ run: configure
 	cmake --build $(BUILD) -j $(JOBS) --target peertest
 	$(BUILD)/peertest $(ARGS)
 
-test: build test-locale
+# The replay tests capture real traffic with tcpdump and turn captures into pcapng with editcap;
+# without them (or without root) those tests skip.
+test-tools:
+	@$(MAKE) --no-print-directory deps PACKAGES="tcpdump wireshark-common"
+
+test: build test-locale test-tools
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # The whole suite again with AddressSanitizer and UndefinedBehaviorSanitizer (the program the
 # process-level tests start is built the same way); any report, leaks included, fails the run.
 SANITIZE_BUILD ?= build-sanitize
-test-sanitize: deps test-locale
+test-sanitize: deps test-locale test-tools
 	cmake -S . -B $(SANITIZE_BUILD) -DPEERTEST_SANITIZE=ON
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	cd $(SANITIZE_BUILD) && \
@@ -62,7 +67,7 @@ test-sanitize: deps test-locale
 # Each fuzz target runs FUZZ_SECONDS from its seed corpus; new finds go to a scratch folder, a
 # failing input to build-fuzz/ (shown with the whole report).
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := numeric hex text date rules
+FUZZ_TARGETS := numeric hex text date rules capture
 fuzz: deps
 	@$(MAKE) --no-print-directory deps PACKAGES="clang libclang-rt-14-dev"
 	CXX=clang++ cmake -S . -B build-fuzz -DPEERTEST_FUZZ=ON -DBUILD_TESTING=OFF
@@ -80,7 +85,7 @@ fuzz: deps
 
 # Release build in its own folder; prints figures and asserts nothing.
 bench: deps
-	@$(MAKE) --no-print-directory deps PACKAGES="ncat"
+	@$(MAKE) --no-print-directory deps PACKAGES="ncat tcpreplay"
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DPEERTEST_BENCH=ON -DBUILD_TESTING=OFF
 	cmake --build build-bench -j $(JOBS)
 	cd build-bench && QT_QPA_PLATFORM=offscreen bench/peertest_bench

@@ -9,3 +9,5 @@ void ConversionFigures();
 void RulesFigures();
 // peertest-cli's send, run and serve beside bare anchors.
 void CliFigures();
+// peertest-cli replay of a UDP flood beside tcpreplay.
+void ReplayFigures();

@@ -1,5 +1,5 @@
 // Prints the program's performance figures; a figure's name as argument runs that one only
-// (log, udp, tcp, startup, convert, cli, rules).
+// (log, udp, tcp, startup, convert, cli, rules, replay).
 #include "figures.h"
 
 #include "app/paintthreads.h"
@@ -17,8 +17,8 @@ int main(int argc, char* argv[])
     const std::map<std::string, std::function<void()>> figures{
         {"log", LogLineFigures},     {"udp", UdpFloodFigures},       {"tcp", TcpFloodFigures},
         {"startup", StartUpFigures}, {"convert", ConversionFigures}, {"cli", CliFigures},
-        {"rules", RulesFigures}};
-    const char* order[] = {"log", "udp", "tcp", "startup", "convert", "cli", "rules"};
+        {"rules", RulesFigures},     {"replay", ReplayFigures}};
+    const char* order[] = {"log", "udp", "tcp", "startup", "convert", "cli", "rules", "replay"};
     for (const char* name : order) {
         if (argc < 2 || name == std::string(argv[1]))
             figures.at(name)();

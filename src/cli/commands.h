@@ -7,3 +7,4 @@ int SendCommand(const QStringList& arguments);
 int RunCommand(const QStringList& arguments);
 int ServeCommand(const QStringList& arguments);
 int RulesCommand(const QStringList& arguments);
+int ReplayCommand(const QStringList& arguments);

@@ -22,6 +22,7 @@ constexpr Subcommand kSubcommands[] = {
     {"run", RunCommand, "run the tests of a TOML script (JUnit XML, TAP)"},
     {"serve", ServeCommand, "answer TCP peers and UDP datagrams by a rules file"},
     {"rules", RulesCommand, "check a rules file, or show how it answers a request"},
+    {"replay", ReplayCommand, "send a capture's client side to a peer, compare the answers"},
 };
 
 void PrintUsage(FILE* to)

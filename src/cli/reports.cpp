@@ -1,5 +1,9 @@
 #include "cli/reports.h"
 
+#include "cli/conventions.h"
+
+#include <QFileInfo>
+
 #include "cli/transcript.h"
 
 #include <QDateTime>
@@ -165,4 +169,28 @@ QByteArray PlainReport(const std::vector<TestOutcome>& outcomes)
     if (const int skipped = CountOf(outcomes, Result::Skipped))
         text += ", " + QByteArray::number(skipped) + " skipped";
     return text + '\n';
+}
+
+int StatusOf(const std::vector<TestOutcome>& outcomes)
+{
+    int status = kPassed;
+    for (const TestOutcome& outcome : outcomes) {
+        if (outcome.result == TestOutcome::Result::Unreachable)
+            status = kUnreachable;
+        else if (outcome.result == TestOutcome::Result::Failed && status == kPassed)
+            status = kFailed;
+    }
+    return status;
+}
+
+// A report that could not be written is found out before anything is sent.
+bool ReportCanBeWritten(const QString& path, CliFailure& failure)
+{
+    const QFileInfo folder(QFileInfo(path).absolutePath());
+    if (folder.isDir() && folder.isWritable())
+        return true;
+    failure = {
+        kWrongInput,
+        QStringLiteral("--junit %1: the folder %2 cannot be written").arg(path, folder.filePath())};
+    return false;
 }

@@ -7,6 +7,15 @@
 
 #include <vector>
 
+struct CliFailure;
+
+// The exit status of a run of tests: 3 when a target was not reached, else 1 when one failed.
+int StatusOf(const std::vector<TestOutcome>& outcomes);
+
+// Whether a report can be written at `path`, found out before anything is sent; otherwise the
+// status-2 failure that names the folder.
+bool ReportCanBeWritten(const QString& path, CliFailure& failure);
+
 // What a failed test expected, what came and where they part, one item a line.
 QString FailureDetails(const TestOutcome& outcome);
 

@@ -32,30 +32,6 @@ void AddRunOptions(QCommandLineParser& parser)
     AddRecordOptions(parser);
 }
 
-int StatusOf(const std::vector<TestOutcome>& outcomes)
-{
-    int status = kPassed;
-    for (const TestOutcome& outcome : outcomes) {
-        if (outcome.result == TestOutcome::Result::Unreachable)
-            status = kUnreachable;
-        else if (outcome.result == TestOutcome::Result::Failed && status == kPassed)
-            status = kFailed;
-    }
-    return status;
-}
-
-// A report that could not be written is found out before anything is sent.
-bool ReportCanBeWritten(const QString& path, CliFailure& failure)
-{
-    const QFileInfo folder(QFileInfo(path).absolutePath());
-    if (folder.isDir() && folder.isWritable())
-        return true;
-    failure = {
-        kWrongInput,
-        QStringLiteral("--junit %1: the folder %2 cannot be written").arg(path, folder.filePath())};
-    return false;
-}
-
 int Report(const QCommandLineParser& parser, const Script& script,
            const std::vector<TestOutcome>& outcomes)
 {
