@@ -1,10 +1,8 @@
 #include "cli/script.h"
 
-#include "rules/values.h"
+#include "rules/tomlreader.h"
 
 #include <QFile>
-
-#include <toml++/toml.h>
 
 #include <functional>
 
@@ -13,53 +11,27 @@ namespace {
 // A script is written by hand or by a generator; past this it is a mistake.
 constexpr qint64 kMaxScriptBytes = 64 << 20;
 
-QString ToQString(std::string_view text)
-{
-    return QString::fromUtf8(text.data(), qsizetype(text.size()));
-}
-
-// Where the n-th character (from 0) of a line starts, in UTF-16 units; -1 past its end.
-qsizetype IndexOfCodePoint(QStringView line, qsizetype n)
-{
-    qsizetype i = 0;
-    for (; n > 0 && i < line.size(); --n)
-        i += line.at(i).isHighSurrogate() && i + 1 < line.size() ? 2 : 1;
-    return n == 0 && i < line.size() ? i : -1;
-}
-
-class ScriptReader {
+class ScriptReader : TomlReader {
 public:
     ScriptReader(const QByteArray& text, const QString& path, const QSet<QString>& givenNames)
-        : text_(text), lines_(QString::fromUtf8(text).split(u'\n')), givenNames_(givenNames)
+        : TomlReader(text, path), givenNames_(givenNames)
     {
         script_.path = path;
     }
 
     ScriptLoad Read()
     {
-        toml::table document;
-        try {
-            document = toml::parse(std::string_view(text_.constData(), size_t(text_.size())),
-                                   script_.path.toStdString());
-        } catch (const toml::parse_error& error) {
-            Error(error.source().begin, ToQString(error.description()));
-            return Result();
-        }
-        ReadTopLevel(document);
-        return Result();
+        if (const std::optional<toml::table> document = Parse())
+            ReadTopLevel(*document);
+        ScriptLoad load;
+        load.errors = Errors();
+        if (load.errors.isEmpty())
+            load.script = std::move(script_);
+        return load;
     }
 
 private:
     using Known = std::function<bool(const QString&)>;
-
-    ScriptLoad Result()
-    {
-        ScriptLoad load;
-        load.errors = errors_;
-        if (errors_.isEmpty())
-            load.script = std::move(script_);
-        return load;
-    }
 
     void ReadTopLevel(const toml::table& document);
     void ReadTests(const toml::node& node);
@@ -70,27 +42,11 @@ private:
     bool ReadSend(const toml::node& node, ScriptTest& test);
     bool ReadExpect(const toml::node& node, const toml::node* timeout, ScriptTest& test);
     bool NeedsTarget(const toml::node& node, const ScriptTest& test);
-    std::optional<std::chrono::milliseconds> ReadDuration(const toml::node& node, const char* key);
     std::optional<Target> ReadTarget(const toml::node& node);
-    const std::string* StringOf(const toml::node& node, const char* key);
     bool UnknownKeys(const toml::table& table, std::initializer_list<std::string_view> known,
                      const char* where);
-    toml::source_position PositionIn(const toml::node& node, qsizetype offset) const;
 
-    bool Error(const toml::source_position& at, const QString& reason)
-    {
-        errors_ << QStringLiteral("%1:%2:%3: %4")
-                       .arg(script_.path)
-                       .arg(at.line)
-                       .arg(at.column)
-                       .arg(reason);
-        return false;
-    }
-
-    QByteArray text_;
-    QStringList lines_;
     QSet<QString> givenNames_;
-    QStringList errors_;
     Script script_;
     QSet<QString> testNames_;
     bool toldNoTarget_ = false; // in this test
@@ -292,20 +248,6 @@ bool ScriptReader::NeedsTarget(const toml::node& node, const ScriptTest& test)
                                                      "at the top, or connect first"));
 }
 
-std::optional<std::chrono::milliseconds> ScriptReader::ReadDuration(const toml::node& node,
-                                                                    const char* key)
-{
-    const std::string* text = StringOf(node, key);
-    if (!text)
-        return std::nullopt;
-    QString reason;
-    const std::optional<std::chrono::milliseconds> duration =
-        ParseDuration(ToQString(*text), reason);
-    if (!duration)
-        Error(node.source().begin, reason);
-    return duration;
-}
-
 std::optional<Target> ScriptReader::ReadTarget(const toml::node& node)
 {
     const std::string* text = StringOf(node, "target");
@@ -318,14 +260,6 @@ std::optional<Target> ScriptReader::ReadTarget(const toml::node& node)
     return target;
 }
 
-const std::string* ScriptReader::StringOf(const toml::node& node, const char* key)
-{
-    if (const toml::value<std::string>* text = node.as_string())
-        return &text->get();
-    Error(node.source().begin, QStringLiteral("%1 must be text in quotes").arg(QLatin1String(key)));
-    return nullptr;
-}
-
 bool ScriptReader::UnknownKeys(const toml::table& table,
                                std::initializer_list<std::string_view> known, const char* where)
 {
@@ -336,28 +270,6 @@ bool ScriptReader::UnknownKeys(const toml::table& table,
                                                .arg(ToQString(key.str()), QLatin1String(where)));
     }
     return ok;
-}
-
-// The position of a character inside a string value: exact when the string is on one line and
-// nothing before that character is a TOML escape; otherwise the value's own position.
-toml::source_position ScriptReader::PositionIn(const toml::node& node, qsizetype offset) const
-{
-    const toml::source_position start = node.source().begin;
-    if (start.line < 1 || start.line > toml::source_index(lines_.size()))
-        return start;
-    const QString& line = lines_.at(qsizetype(start.line) - 1);
-    const qsizetype quote = IndexOfCodePoint(line, qsizetype(start.column) - 1);
-    if (quote < 0)
-        return start;
-    const QStringView value = QStringView(line).mid(quote);
-    const bool literal = value.startsWith(u'\'') && !value.startsWith(u"'''");
-    const bool basic = value.startsWith(u'"') && !value.startsWith(u"\"\"\"");
-    const QStringView before = value.mid(1, offset);
-    if (!(literal || (basic && !before.contains(u'\\'))) || before.size() < offset)
-        return start;
-    toml::source_position at = start;
-    at.column += toml::source_index(1 + before.toUcs4().size());
-    return at;
 }
 
 } // namespace

@@ -1,20 +1,15 @@
 #include "rules/rulesfile.h"
 
+#include "rules/tomlreader.h"
+
 #include <QFile>
 #include <QHash>
 #include <QRegularExpression>
-
-#include <toml++/toml.h>
 
 namespace {
 
 // A rules file is written by hand; anything this large is a mistake.
 constexpr qint64 kMaxFileSize = 16 << 20;
-
-QString ToQString(std::string_view text)
-{
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 // Where a name may not be confused with the summary line's separators.
 bool IsRuleName(const QString& name)
@@ -23,51 +18,22 @@ bool IsRuleName(const QString& name)
     return !name.isEmpty() && !bad.match(name).hasMatch() && name != QLatin1String("(none)");
 }
 
-// Where the n-th character (from 0) of a line starts, in UTF-16 units; -1 past its end.
-qsizetype IndexOfCodePoint(QStringView line, qsizetype n)
-{
-    qsizetype i = 0;
-    for (; n > 0 && i < line.size(); --n) {
-        const bool pair =
-            line.at(i).isHighSurrogate() && i + 1 < line.size() && line.at(i + 1).isLowSurrogate();
-        i += pair ? 2 : 1;
-    }
-    return n == 0 && i < line.size() ? i : -1;
-}
-
-class RulesReader {
+class RulesReader : TomlReader {
 public:
-    RulesReader(const QByteArray& text, const QString& fileName)
-        : text_(text), fileName_(fileName), lines_(QString::fromUtf8(text).split(u'\n'))
-    {
-        if (!lines_.isEmpty() && lines_.first().startsWith(QChar(0xFEFF)))
-            lines_.first().remove(0, 1);
-    }
+    RulesReader(const QByteArray& text, const QString& fileName) : TomlReader(text, fileName) {}
 
     RulesLoad Read()
     {
-        toml::table document;
-        try {
-            document = toml::parse(std::string_view(text_.constData(), size_t(text_.size())),
-                                   fileName_.toStdString());
-        } catch (const toml::parse_error& error) {
-            Error(error.source().begin, ToQString(error.description()));
-            return Result();
-        }
-        ReadTopLevel(document);
-        return Result();
-    }
-
-private:
-    RulesLoad Result()
-    {
+        if (const std::optional<toml::table> document = Parse())
+            ReadTopLevel(*document);
         RulesLoad load;
-        load.errors = errors_;
-        if (errors_.isEmpty())
+        load.errors = Errors();
+        if (load.errors.isEmpty())
             load.rules = std::move(set_);
         return load;
     }
 
+private:
     void ReadTopLevel(const toml::table& document);
     void ReadEncoding(const toml::node& node);
     void ReadRules(const toml::node& node);
@@ -78,24 +44,7 @@ private:
     bool ReadReplies(const toml::node& node, Rule& rule);
     bool ReadReply(const toml::node& node, Rule& rule);
     bool ReadProtocol(const toml::node& node, Rule& rule);
-    std::optional<std::chrono::milliseconds> ReadDuration(const toml::node& node, const char* key);
-    const std::string* StringOf(const toml::node& node, const char* key);
-    toml::source_position PositionIn(const toml::node& node, qsizetype offset) const;
 
-    bool Error(const toml::source_position& at, const QString& reason)
-    {
-        errors_ << QStringLiteral("%1:%2:%3: %4")
-                       .arg(fileName_)
-                       .arg(at.line)
-                       .arg(at.column)
-                       .arg(reason);
-        return false;
-    }
-
-    QByteArray text_;
-    QString fileName_;
-    QStringList lines_;
-    QStringList errors_;
     RuleSet set_;
     QHash<QString, int> nameLines_;
     bool checkCaptures_ = true;
@@ -272,50 +221,6 @@ bool RulesReader::ReadProtocol(const toml::node& node, Rule& rule)
     rule.udp = *text == "udp";
     return rule.tcp || rule.udp ||
            Error(node.source().begin, QStringLiteral("proto is \"tcp\" or \"udp\""));
-}
-
-std::optional<std::chrono::milliseconds> RulesReader::ReadDuration(const toml::node& node,
-                                                                   const char* key)
-{
-    const std::string* text = StringOf(node, key);
-    if (!text)
-        return std::nullopt;
-    QString reason;
-    const std::optional<std::chrono::milliseconds> duration =
-        ParseDuration(ToQString(*text), reason);
-    if (!duration)
-        Error(node.source().begin, reason);
-    return duration;
-}
-
-const std::string* RulesReader::StringOf(const toml::node& node, const char* key)
-{
-    if (const toml::value<std::string>* text = node.as_string())
-        return &text->get();
-    Error(node.source().begin, QStringLiteral("%1 must be text in quotes").arg(QLatin1String(key)));
-    return nullptr;
-}
-
-// The position of a character inside a string value. Exact when the string is written on one
-// line and nothing before that character is a TOML escape; otherwise the value's own position.
-toml::source_position RulesReader::PositionIn(const toml::node& node, qsizetype offset) const
-{
-    const toml::source_position start = node.source().begin;
-    if (start.line < 1 || start.line > static_cast<toml::source_index>(lines_.size()))
-        return start;
-    const QString& line = lines_.at(int(start.line) - 1);
-    const qsizetype quote = IndexOfCodePoint(line, qsizetype(start.column) - 1);
-    if (quote < 0)
-        return start;
-    const QStringView value = QStringView(line).mid(quote);
-    const bool literal = value.startsWith(u'\'') && !value.startsWith(u"'''");
-    const bool basic = value.startsWith(u'"') && !value.startsWith(u"\"\"\"");
-    const QStringView before = value.mid(1, offset);
-    if (!(literal || (basic && !before.contains(u'\\'))) || before.size() < offset)
-        return start;
-    toml::source_position at = start;
-    at.column += static_cast<toml::source_index>(1 + before.toUcs4().size());
-    return at;
 }
 
 } // namespace
