@@ -3,10 +3,9 @@
 // (bareresponder.cpp), each answering 20,000 requests a second for ten seconds.
 #include "benchsupport.h"
 #include "figures.h"
-#include "support/processports.h"
+#include "programflood.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -70,19 +69,7 @@ Responded RespondByProgram()
     QTemporaryDir dir;
     const quint16 port = FreeUdpPort();
     QProcess program;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    environment.insert(QStringLiteral("PEERTEST_RECEIVER_PORT"), QString::number(port));
-    environment.insert(QStringLiteral("PEERTEST_LOG_DIR"), dir.path());
-    environment.insert(QStringLiteral("PEERTEST_RULES"), WriteRules(dir));
-    program.setProcessEnvironment(environment);
-    program.setStandardErrorFile(QProcess::nullDevice());
-    program.start(QStringLiteral(PEERTEST_BINARY), {QStringLiteral("udp")});
-    QElapsedTimer waited;
-    waited.start();
-    while (!HoldsUdpPort(program.processId(), port) && waited.elapsed() < 10000)
-        usleep(20000);
-    if (!HoldsUdpPort(program.processId(), port))
+    if (!StartHeadlessReceiver(program, port, dir.path(), WriteRules(dir)))
         return result;
     const double cpuBefore = ProcessCpuSeconds(program.processId());
     Request(port, result);

@@ -12,31 +12,39 @@
 #include <csignal>
 #include <unistd.h>
 
+bool StartHeadlessReceiver(QProcess& program, quint16 port, const QString& logFolder,
+                           const QString& rules)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("PEERTEST_RECEIVER_PORT"), QString::number(port));
+    environment.insert(QStringLiteral("PEERTEST_LOG_DIR"), logFolder);
+    if (!rules.isEmpty())
+        environment.insert(QStringLiteral("PEERTEST_RULES"), rules);
+    program.setProcessEnvironment(environment);
+    program.setStandardErrorFile(QProcess::nullDevice());
+    program.start(QStringLiteral(PEERTEST_BINARY), {QStringLiteral("udp")});
+    if (!program.waitForStarted(10000))
+        return false;
+    QElapsedTimer waited;
+    waited.start();
+    while (!HoldsUdpPort(program.processId(), port) && waited.elapsed() < 10000)
+        usleep(20000);
+    if (HoldsUdpPort(program.processId(), port))
+        return true;
+    program.kill();
+    program.waitForFinished(10000);
+    return false;
+}
+
 ProgramFloodResult FloodProgram(int count, int rate, int size)
 {
     ProgramFloodResult result;
     QTemporaryDir logFolder;
     const quint16 port = FreeUdpPort();
     QProcess program;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    environment.insert(QStringLiteral("PEERTEST_RECEIVER_PORT"), QString::number(port));
-    environment.insert(QStringLiteral("PEERTEST_LOG_DIR"), logFolder.path());
-    program.setProcessEnvironment(environment);
-    program.setStandardErrorFile(QProcess::nullDevice());
-    program.start(QStringLiteral(PEERTEST_BINARY), {QStringLiteral("udp")});
-    if (!program.waitForStarted(10000))
+    if (!StartHeadlessReceiver(program, port, logFolder.path()))
         return result;
-    QElapsedTimer waited;
-    waited.start();
-    while (!HoldsUdpPort(program.processId(), port) && waited.elapsed() < 10000)
-        usleep(20000);
-    // A program that never opened its receiver has no figure, rather than a CPU figure of 0.
-    if (!HoldsUdpPort(program.processId(), port)) {
-        program.kill();
-        program.waitForFinished(10000);
-        return result;
-    }
     const double cpuBefore = ProcessCpuSeconds(program.processId());
     QProcess sender;
     sender.start(QStringLiteral(BENCH_UDPSENDER), {QString::number(port), QString::number(count),

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QtGlobal>
 
 // The program itself, in a process of its own, under a UDP flood from the bench's sender:
@@ -14,3 +15,11 @@ struct ProgramFloodResult {
 };
 
 ProgramFloodResult FloodProgram(int count, int rate, int size);
+
+class QProcess;
+
+// Starts the program headless in UDP mode, its receiver on `port`, logging in `logFolder` and
+// answering by `rules` when given; true once it holds the port. A program that never opens its
+// receiver is killed, so it gives no figure rather than a CPU figure of 0.
+bool StartHeadlessReceiver(QProcess& program, quint16 port, const QString& logFolder,
+                           const QString& rules = QString());
