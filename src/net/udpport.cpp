@@ -16,6 +16,10 @@ constexpr int kLossReportMs = 1000;
 constexpr int kShortBatchPauseMs = 1;
 // Three milliseconds hold some 250 small datagrams; a batch of the largest may take longer alone.
 constexpr qint64 kTurnMs = 3;
+// A socket that could not be kept from taking more in (no loopback to aim it at) is read at a
+// stop no further than some three times what its buffer holds, so a peer that never stops sending
+// cannot hold the end of the program up.
+constexpr qint64 kMostReadUnsealed = 1 << 20;
 
 // Without a handshake there is no telling which address a peer listens on; IPv4 is the one
 // peers bind most often.
@@ -260,8 +264,11 @@ void UdpPort::Drain()
     DeliverBatch();
     // Nothing more comes in, so what waits (at most the system's receive buffer, some 300,000
     // small datagrams) is shown to the end, however fast a peer goes on sending.
-    socket_->StopTakingIn();
-    while (session_.Current() == current && session_.State() == Winsock::sckOpen && ReadBatch())
+    const bool sealed = socket_->StopTakingIn();
+    for (qint64 drained = 0;
+         session_.Current() == current && session_.State() == Winsock::sckOpen &&
+         (sealed || drained < kMostReadUnsealed) && ReadBatch();
+         drained += batchSize_)
         DeliverBatch();
     if (session_.Current() != current)
         return; // closed by a handler, which told the rest
@@ -275,8 +282,9 @@ void UdpPort::Drain()
 void UdpPort::CountWhatStillWaits()
 {
     try {
-        socket_->StopTakingIn();
-        for (int got = 0; (got = socket_->ReadBatch()) > 0;)
+        const bool sealed = socket_->StopTakingIn();
+        for (int got = 0;
+             (sealed || lossesUntold_ < kMostReadUnsealed) && (got = socket_->ReadBatch()) > 0;)
             lossesUntold_ += got;
     } catch (const RaisedError&) {
         // A socket failing now has nothing more to give.

@@ -41,7 +41,8 @@ public:
 
     // From now on the system hands this socket no more datagrams (it is aimed at itself, which
     // sends nothing), so what it holds can be read to the end while a peer goes on sending.
-    void StopTakingIn();
+    // False when the system would not (no loopback to aim at): datagrams may still come in.
+    bool StopTakingIn();
 
     // Datagrams the system dropped for this socket since it was opened (wraps at 2^32).
     quint32 Drops() const;

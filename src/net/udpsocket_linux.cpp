@@ -216,7 +216,7 @@ const sockaddr_storage& UdpSocket::LastSender() const
     return native_->lastSender;
 }
 
-void UdpSocket::StopTakingIn()
+bool UdpSocket::StopTakingIn()
 {
     // A connected socket takes datagrams from its peer alone; nothing is sent from its own port
     // on the loopback address but by itself. (An IPv6 socket aimed at ::1 takes no IPv4 either.)
@@ -224,7 +224,7 @@ void UdpSocket::StopTakingIn()
                                                        : QHostAddress::LocalHostIPv6);
     sockaddr_storage address;
     const socklen_t size = ToSockaddr(self, native_->localPort, native_->family, &address);
-    ::connect(native_->fd, reinterpret_cast<sockaddr*>(&address), size);
+    return ::connect(native_->fd, reinterpret_cast<sockaddr*>(&address), size) == 0;
 }
 
 quint32 UdpSocket::Drops() const
