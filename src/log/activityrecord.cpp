@@ -8,15 +8,17 @@
 namespace {
 
 // The list's line is stamped afresh after the log's, as the log may have taken a while; within
-// the same second it is the logged line itself, shared rather than built again. The clock is
-// read once either way.
-QString StampedAfresh(LineStamp& stamp, const QString& stamped, const QString& text)
+// the same second it is the logged line itself, neither built again nor copied. The clock is read
+// once either way; a line of a later second is built into `later`.
+const QString& StampedAfresh(LineStamp& stamp, const QString& stamped, const QString& text,
+                             QString& later)
 {
     const QStringView now = stamp.Now();
     if (stamped.size() == now.size() + text.size() &&
         std::memcmp(now.data(), stamped.constData(), size_t(now.size()) * sizeof(QChar)) == 0)
         return stamped;
-    return now.toString() + text;
+    later = now.toString() + text;
+    return later;
 }
 
 } // namespace
@@ -33,7 +35,8 @@ void ActivityRecord::Record(const QString& text, const std::function<void(const 
     const LogWriteResult logged = log_.LogWrite(stamped, notice);
     if (logged.written && !notice.isEmpty())
         show(notice);
-    show(StampedAfresh(log_.Stamp(), stamped, text));
+    QString later;
+    show(StampedAfresh(log_.Stamp(), stamped, text, later));
     if (!logged.failure.isEmpty())
         show(LogFailureLine(logged.failure));
 }

@@ -1,7 +1,5 @@
 #include "log/clock.h"
 
-#include "log/systemclock.h"
-
 QDateTime Clock::SystemNow() const
 {
     const qint64 now = QDateTime::currentSecsSinceEpoch();
@@ -15,11 +13,4 @@ QDateTime Clock::SystemNow() const
 QDateTime Clock::Now() const
 {
     return reading_ ? reading_() : SystemNow();
-}
-
-std::optional<qint64> Clock::SystemSecond() const
-{
-    if (reading_)
-        return std::nullopt;
-    return SystemClockSecond();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "log/systemclock.h"
+
 #include <QDateTime>
 #include <functional>
 #include <limits>
@@ -18,7 +20,13 @@ public:
 
     // The system clock's second since the epoch, read without turning it into local time;
     // nothing for a clock handed in. Within one such second Now() does not change.
-    std::optional<qint64> SystemSecond() const;
+    std::optional<qint64> SystemSecond() const
+    {
+        // Read three times for every line shown and logged, so it costs no call of its own.
+        if (reading_)
+            return std::nullopt;
+        return SystemClockSecond();
+    }
 
 private:
     QDateTime SystemNow() const;

@@ -27,7 +27,15 @@ public:
         quint64 inode = 0;
         qint64 checkedNs = 0;
     };
+    // The last path asked for, and where the file's name starts in it (-1: no folder to hold).
+    // The log asks with the same buffer line after line, which then needs no reading at all.
+    struct Split {
+        QByteArray path;
+        qsizetype nameAt = -1;
+        bool held = false; // the held folder is the one this path names
+    };
 
 private:
     Held held_;
+    Split split_;
 };

@@ -2,6 +2,8 @@
 // and the coarse monotonic clock, which the vDSO reads without a system call.
 #include "log/heldfolder.h"
 
+#include "log/linecalls.h"
+
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -74,22 +76,49 @@ HeldFolder::~HeldFolder()
     Release(held_);
 }
 
-int HeldFolder::Open(const QByteArray& path, int flags, int mode)
+namespace {
+
+bool SameBuffer(const QByteArray& a, const QByteArray& b)
 {
-    // The path as the system reads it: up to its first NUL, if it holds one.
+    return a.constData() == b.constData() && a.size() == b.size();
+}
+
+// Where the file's name starts, or -1 for a path without a folder or naming a folder ("dir/"),
+// which is left to the system as it is. The path is read as the system reads it: up to its first
+// NUL, if it holds one.
+qsizetype NameAt(const QByteArray& path)
+{
     const size_t length = std::strlen(path.constData());
     const auto* last = static_cast<const char*>(::memrchr(path.constData(), '/', length));
-    const qsizetype slash = last ? last - path.constData() : -1;
-    // A path without a folder, or naming a folder ("dir/"), is left to the system as it is.
-    if (slash < 0 || size_t(slash) == length - 1)
+    if (!last || size_t(last - path.constData()) == length - 1)
+        return -1;
+    return last - path.constData() + 1;
+}
+
+} // namespace
+
+int HeldFolder::Open(const QByteArray& path, int flags, int mode)
+{
+    if (!SameBuffer(path, split_.path))
+        split_ = {path, NameAt(path), false};
+    if (split_.nameAt < 0)
         return ::open(path.constData(), flags, mode);
-    if (HeldFor(held_, QByteArrayView(path.constData(), slash == 0 ? 1 : slash))) {
-        const int fd = ::openat(held_.fd, path.constData() + slash + 1, flags, mode);
+    const qsizetype slash = split_.nameAt - 1;
+    const QByteArrayView folder(path.constData(), slash == 0 ? 1 : slash);
+    // The folder of this very path was held for the last line: only whether it still stands at
+    // its path is asked (now and then), not which folder the path names.
+    if (split_.held && held_.fd >= 0)
+        split_.held = StillAtItsPath(held_) || Hold(held_, folder);
+    else
+        split_.held = HeldFor(held_, folder);
+    if (split_.held) {
+        const int fd = LineOpenAt(held_.fd, path.constData() + split_.nameAt, flags, mode);
         if (fd >= 0)
             return fd;
         // The held folder may be gone while another stands at its path: the path decides, and
         // tells why not.
         Release(held_);
+        split_.held = false;
     }
     return ::open(path.constData(), flags, mode);
 }

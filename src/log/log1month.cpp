@@ -27,8 +27,8 @@ bool EndsInSeparator(const QString& folder)
 // The first line of the file's head without its line end: a CR, an LF, or both together.
 QString FirstLine(QByteArray head)
 {
-    const auto end = std::find_if(head.cbegin(), head.cend(),
-                                  [](char c) { return c == '\r' || c == '\n'; });
+    const auto end =
+        std::find_if(head.cbegin(), head.cend(), [](char c) { return c == '\r' || c == '\n'; });
     head.truncate(end - head.cbegin());
     QStringDecoder decoder("windows-31j");
     return decoder.decode(head);
@@ -147,7 +147,9 @@ void DayLog::LogEnd()
 
 LogWriteResult DayLog::LogWrite(const QString& text, const QString& notice)
 {
-    const QString file = LogCurrentFile();
+    // The day file's name itself, not a copy: a copy costs two atomic counts a line.
+    const QString weekdayFile = file_.isEmpty() ? WeekdayLogFile() : QString();
+    const QString& file = file_.isEmpty() ? weekdayFile : file_;
     if (file.isEmpty())
         return {};
     const QString failure = AppendStamped(file, text, notice);

@@ -3,6 +3,7 @@
 #include "convert/codepage.h"
 #include "log/fileends.h"
 #include "log/heldfolder.h"
+#include "log/linecalls.h"
 #include "log/monthfile.h"
 
 #include <QFile>
@@ -33,7 +34,7 @@ bool WriteAll(int fd, const QByteArray& bytes, PartWritten& part)
     const char* data = bytes.constData();
     size_t left = size_t(bytes.size());
     while (left > 0) {
-        const ssize_t written = ::write(fd, data, left);
+        const ssize_t written = LineWrite(fd, data, left);
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0) {
@@ -157,7 +158,7 @@ QString TextFile::AppendEncoded(const QString& file, const QByteArray& bytes)
     if (fd < 0)
         return failure;
     failure = AppendWhole(fd, path, bytes, lastEnd_);
-    if (::close(fd) != 0 && failure.isEmpty())
+    if (LineClose(fd) != 0 && failure.isEmpty())
         failure = MonthFile::SystemReason(errno);
     return failure;
 }

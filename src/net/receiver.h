@@ -43,6 +43,10 @@ signals:
     // A failure was reported (an error event, a call that raised); the receiver may be closed.
     void Failed();
 
+protected:
+    void connectNotify(const QMetaMethod& signal) override;
+    void disconnectNotify(const QMetaMethod& signal) override;
+
 private:
     qint32 ListeningPort() const;
     void RefuseWaitingPeers();
@@ -54,4 +58,6 @@ private:
     Arrival arrival_;     // the last arrival, its buffer filled again by the next
     bool udpMode_ = false;
     bool opened_ = false;
+    // How many listen to Arrived: only then is the peer of each arrival looked up.
+    int arrivedWatchers_ = 0;
 };

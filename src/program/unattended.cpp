@@ -25,11 +25,12 @@ bool IsErrorLine(const QString& line)
     if (message.isEmpty() || (message.front() != u'E' && message.front() != u'L' &&
                               message.front() != u'C' && message.front() != u'R'))
         return false;
-    // Equality with each prefix: cheaper than an ordered comparison, and every arrival passes here.
+    // Compared only with the prefixes of its first character: every arrival passes here, and an
+    // arrival's "RCV[" shares its first character with "Rules Err:".
     static constexpr QStringView kErrorPrefixes[] = {u"Err:", u"Error Event Occured.", u"Log Err:",
                                                      u"Capture Err:", u"Rules Err:"};
     for (QStringView prefix : kErrorPrefixes) {
-        if (message.size() >= prefix.size() && message.first(prefix.size()) == prefix)
+        if (message.front() == prefix.front() && message.startsWith(prefix))
             return true;
     }
     return false;

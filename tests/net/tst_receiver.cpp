@@ -235,6 +235,10 @@ void TestReceiver::arrivalsCarryTheirPeer()
     QList<Arrival> arrivals;
     connect(&receiver, &Receiver::Arrived, this,
             [&](const Arrival& arrival) { arrivals << arrival; });
+    // A listener that has gone leaves the others hearing every arrival.
+    auto gone = std::make_unique<QObject>();
+    connect(&receiver, &Receiver::Arrived, gone.get(), [] {});
+    gone.reset();
     const quint16 port = f.openReceiver();
     QUdpSocket udpPeer;
     QTcpSocket tcpPeer;
