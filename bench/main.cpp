@@ -1,5 +1,6 @@
 // Prints the program's performance figures; a figure's name as argument runs that one only
-// (log, udp, tcp, startup, convert, cli, rules, replay).
+// (log, udp, tcp, startup, convert, cli, rules, replay; udp-ratio is the part of udp that sets
+// the window and the program against the floor).
 #include "figures.h"
 
 #include "app/paintthreads.h"
@@ -15,13 +16,19 @@ int main(int argc, char* argv[])
     // As the program does, so the window's figures are the program's.
     LetPaintingThreadsEnd();
     const std::map<std::string, std::function<void()>> figures{
-        {"log", LogLineFigures},     {"udp", UdpFloodFigures},       {"tcp", TcpFloodFigures},
-        {"startup", StartUpFigures}, {"convert", ConversionFigures}, {"cli", CliFigures},
-        {"rules", RulesFigures},     {"replay", ReplayFigures}};
-    const char* order[] = {"log", "udp", "tcp", "startup", "convert", "cli", "rules", "replay"};
-    for (const char* name : order) {
-        if (argc < 2 || name == std::string(argv[1]))
-            figures.at(name)();
+        {"log", LogLineFigures},        {"udp", UdpFloodFigures},
+        {"tcp", TcpFloodFigures},       {"startup", StartUpFigures},
+        {"convert", ConversionFigures}, {"cli", CliFigures},
+        {"rules", RulesFigures},        {"replay", ReplayFigures},
+        {"udp-ratio", UdpRatioFigures}};
+    if (argc >= 2) {
+        const auto figure = figures.find(argv[1]);
+        if (figure == figures.end())
+            return 2;
+        figure->second();
+        return 0;
     }
+    for (const char* name : {"log", "udp", "tcp", "startup", "convert", "cli", "rules", "replay"})
+        figures.at(name)();
     return 0;
 }
