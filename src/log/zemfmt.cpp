@@ -96,19 +96,16 @@ QString FixedTimeText(const QDateTime& moment)
     return QString(reinterpret_cast<const QChar*>(text), kTimeLength);
 }
 
-QStringView LineStamp::Now()
+QStringView LineStamp::NowAfresh()
 {
     const QStringView digits(digits_, std::size(digits_));
-    // Within the system clock's second, not even local time need be worked out.
     const std::optional<qint64> second = clock_.SystemSecond();
-    if (valid_ && second && second == systemSecond_)
-        return general_.isNull() ? digits : QStringView(general_);
     const QDateTime now = clock_.Now();
     systemSecond_ = second ? std::optional<qint64>(now.toSecsSinceEpoch()) : std::nullopt;
     const QDate date = now.date();
     const QTime time = now.time();
     if (valid_ && date == date_ && time == time_)
-        return general_.isNull() ? digits : QStringView(general_);
+        return Current();
     date_ = date;
     time_ = time;
     valid_ = true;

@@ -1,15 +1,16 @@
 #pragma once
 
+#include "log/clock.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QtGlobal>
+#include <iterator>
 #include <optional>
 
 // Date and time in the program's fixed forms; they never follow the regional settings.
 QString FixedDateText(const QDateTime& moment); // "MM-dd-yyyy"
 QString FixedTimeText(const QDateTime& moment); // "HH:mm:ss"
-
-class Clock;
 
 // The stamp every shown and logged line begins with, "MM-dd-yyyy HH:mm:ss ", read from one
 // clock. Within a second it does not change, so it is formatted again only when the clock's date
@@ -19,7 +20,14 @@ public:
     explicit LineStamp(const Clock& clock) : clock_(clock) {}
 
     // The stamp alone, valid until the next call.
-    QStringView Now();
+    QStringView Now()
+    {
+        // Read three times for every line shown and logged: within the system clock's second of
+        // the last stamp, not even local time need be worked out, nor a call made.
+        if (systemSecond_ && clock_.SystemSecond() == systemSecond_)
+            return Current();
+        return NowAfresh();
+    }
     // The current moment as date, space, time, space, then the text unchanged.
     QString Stamped(const QString& text);
     // The same written into `line`, whose buffer is used again when no one else holds it.
@@ -28,6 +36,12 @@ public:
     const Clock& TheClock() const { return clock_; }
 
 private:
+    QStringView NowAfresh();
+    QStringView Current() const
+    {
+        return general_.isNull() ? QStringView(digits_, std::size(digits_)) : QStringView(general_);
+    }
+
     const Clock& clock_;
     QDate date_;
     QTime time_;

@@ -25,12 +25,13 @@ bool IsErrorLine(const QString& line)
     if (message.isEmpty() || (message.front() != u'E' && message.front() != u'L' &&
                               message.front() != u'C' && message.front() != u'R'))
         return false;
-    // Compared only with the prefixes of its first character: every arrival passes here, and an
-    // arrival's "RCV[" shares its first character with "Rules Err:".
+    // Compared whole only with a prefix it shares two characters with: every arrival passes
+    // here, and an arrival's "RCV[" shares its first with "Rules Err:".
     static constexpr QStringView kErrorPrefixes[] = {u"Err:", u"Error Event Occured.", u"Log Err:",
                                                      u"Capture Err:", u"Rules Err:"};
     for (QStringView prefix : kErrorPrefixes) {
-        if (message.front() == prefix.front() && message.startsWith(prefix))
+        if (message.size() >= prefix.size() && message[0] == prefix[0] && message[1] == prefix[1] &&
+            message.startsWith(prefix))
             return true;
     }
     return false;
