@@ -147,9 +147,8 @@ void DayLog::LogEnd()
 
 LogWriteResult DayLog::LogWrite(const QString& text, const QString& notice)
 {
-    // The day file's name itself, not a copy: a copy costs two atomic counts a line.
-    const QString weekdayFile = file_.isEmpty() ? WeekdayLogFile() : QString();
-    const QString& file = file_.isEmpty() ? weekdayFile : file_;
+    QString weekdayFile;
+    const QString& file = CurrentFile(weekdayFile);
     if (file.isEmpty())
         return {};
     const QString failure = AppendStamped(file, text, notice);
@@ -171,7 +170,18 @@ QString DayLog::LogNotWrittenNotice(qint64 lines)
 
 QString DayLog::LogCurrentFile() const
 {
-    return file_.isEmpty() ? WeekdayLogFile() : file_;
+    QString weekdayFile;
+    return CurrentFile(weekdayFile);
+}
+
+// The day file's name itself, not a copy (a copy costs two atomic counts a line); the weekday
+// file's, when no log is started, is built into `weekdayFile`.
+const QString& DayLog::CurrentFile(QString& weekdayFile) const
+{
+    if (!file_.isEmpty())
+        return file_;
+    weekdayFile = WeekdayLogFile();
+    return weekdayFile;
 }
 
 void DayLog::LogResetIfOld()

@@ -67,6 +67,7 @@ public:
     // The file for lines written while no log is started: the first three characters of today's
     // weekday name, no extension, in the program's folder. Empty when it cannot be named.
     QString WeekdayLogFile() const;
+    const QString& CurrentFile(QString& weekdayFile) const;
 
     QString Folder() const { return folder_; }
     QString File() const { return file_; }
