@@ -67,7 +67,6 @@ public:
     // The file for lines written while no log is started: the first three characters of today's
     // weekday name, no extension, in the program's folder. Empty when it cannot be named.
     QString WeekdayLogFile() const;
-    const QString& CurrentFile(QString& weekdayFile) const;
 
     QString Folder() const { return folder_; }
     QString File() const { return file_; }
@@ -76,6 +75,7 @@ public:
     LineStamp& Stamp() { return stamp_; }
 
 private:
+    const QString& CurrentFile(QString& weekdayFile) const;
     QString DefaultPrefix() const;
     QString AppendStamped(const QString& file, const QString& text, const QString& notice);
 
