@@ -47,13 +47,41 @@ QString BytesToText(const QByteArray& bytes)
     return out;
 }
 
+namespace {
+
+using EightBytes = unsigned char __attribute__((vector_size(8)));
+// Signed lanes: the values are 0 to 255, and signed lanes compare in one instruction.
+using EightChars = qint16 __attribute__((vector_size(16)));
+
+// The hexadecimal digit of each lane's value (0 to 15), upper case.
+EightChars HexDigits(EightChars values)
+{
+    constexpr qint16 kZero = '0';
+    constexpr qint16 kLettersAfterDigits = 'A' - '9' - 1;
+    return values + kZero + (EightChars(values > 9) & kLettersAfterDigits);
+}
+
+} // namespace
+
+// Eight bytes at a time, their sixteen digits written in two stores; the last few bytes by the
+// table: about half the instructions of a look-up a byte, for every datagram shown or logged.
 QChar* PutBytesAsHex(QChar* out, const QByteArray& bytes)
 {
-    const auto& pairs = HexPairs();
-    for (char byte : bytes) {
-        std::memcpy(out, pairs[static_cast<unsigned char>(byte)].data(), 2 * sizeof(QChar));
-        out += 2;
+    const char* in = bytes.constData();
+    const char* const end = in + bytes.size();
+    for (; end - in >= 8; in += 8, out += 16) {
+        EightBytes block;
+        std::memcpy(&block, in, sizeof block);
+        const EightChars values = __builtin_convertvector(block, EightChars);
+        const EightChars high = HexDigits(values >> 4);
+        const EightChars low = HexDigits(values & 0x0F);
+        const EightChars first = __builtin_shufflevector(high, low, 0, 8, 1, 9, 2, 10, 3, 11);
+        const EightChars second = __builtin_shufflevector(high, low, 4, 12, 5, 13, 6, 14, 7, 15);
+        std::memcpy(static_cast<void*>(out), &first, sizeof first);
+        std::memcpy(static_cast<void*>(out + 8), &second, sizeof second);
     }
+    for (; in != end; ++in)
+        out = PutHexByte(out, static_cast<unsigned char>(*in));
     return out;
 }
 

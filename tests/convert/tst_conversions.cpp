@@ -46,6 +46,15 @@ void TestConversions::bytesToHex_data()
     QTest::newRow("single small") << QByteArray("\x05") << "05";
     QTest::newRow("upper case") << QByteArray("\xFF\xab") << "FFAB";
     QTest::newRow("line end") << QByteArray("A\r\n") << "410D0A";
+    // Taken eight at a time, the rest one by one: every value, in every position of a block.
+    QByteArray everyValue;
+    for (int round = 0; round < 8; ++round) {
+        for (int byte = 0; byte < 256; ++byte)
+            everyValue.append(char(byte + round));
+    }
+    everyValue.append("\x9A\xF0\x0B");
+    QTest::newRow("every value, blocks and a tail")
+        << everyValue << QString::fromLatin1(everyValue.toHex().toUpper());
 }
 
 void TestConversions::bytesToHex()
