@@ -55,14 +55,14 @@ Awaited Mismatch(const Expectation& expectation, const QByteArray& received, boo
 }
 
 Awaited AwaitDatagram(RecordedLink& link, const Expectation* expectation,
-                      std::chrono::milliseconds timeout)
+                      std::chrono::milliseconds timeout, const Scope* bound)
 {
     const Reading reading = link.Receive(QDeadlineTimer(timeout, Qt::PreciseTimer));
     if (reading.kind != Reading::Kind::Bytes)
         return NotRead(reading, {}, timeout);
     if (!expectation)
         return Taken(reading.bytes, {});
-    const MatchResult result = expectation->Match(reading.bytes, true);
+    const MatchResult result = expectation->Match(reading.bytes, true, bound);
     if (result.matched())
         return Taken(reading.bytes, result.captures);
     return Mismatch(*expectation, reading.bytes, true,
@@ -72,9 +72,10 @@ Awaited AwaitDatagram(RecordedLink& link, const Expectation* expectation,
 }
 
 // The expectation against what came so far: taken, given up on, or none yet.
-std::optional<Awaited> Judge(const Expectation& expectation, QByteArray& pending)
+std::optional<Awaited> Judge(const Expectation& expectation, QByteArray& pending,
+                             const Scope* bound)
 {
-    const MatchResult result = expectation.Match(pending, false);
+    const MatchResult result = expectation.Match(pending, false, bound);
     if (result.matched()) {
         Awaited taken = Taken(pending.left(result.length), result.captures);
         pending.remove(0, result.length);
@@ -93,16 +94,16 @@ std::optional<Awaited> Judge(const Expectation& expectation, QByteArray& pending
 } // namespace
 
 Awaited AwaitAnswer(RecordedLink& link, const Expectation* expectation, QByteArray& pending,
-                    std::chrono::milliseconds timeout)
+                    std::chrono::milliseconds timeout, const Scope* bound)
 {
     if (link.TheTarget().Udp())
-        return AwaitDatagram(link, expectation, timeout);
+        return AwaitDatagram(link, expectation, timeout, bound);
     const QDeadlineTimer deadline(timeout, Qt::PreciseTimer);
     for (;;) {
         if (!pending.isEmpty() && !expectation)
             return Taken(std::exchange(pending, QByteArray()), {});
         if (!pending.isEmpty()) {
-            if (std::optional<Awaited> judged = Judge(*expectation, pending))
+            if (std::optional<Awaited> judged = Judge(*expectation, pending, bound))
                 return *judged;
         }
         const Reading reading = link.Receive(deadline);

@@ -25,6 +25,7 @@ struct Awaited {
 // Waits for the answer. TCP: reads (starting with `pending`, the bytes an earlier answer left)
 // until the expectation matches a start of what came, or no byte to come can make it, or the
 // time is up; what follows the match stays in `pending`. UDP: the next datagram, matched whole.
-// Without an expectation, whatever one read or one datagram brings is the answer.
+// Without an expectation, whatever one read or one datagram brings is the answer. `bound` gives
+// the values of the names the expectation reads without capturing them.
 Awaited AwaitAnswer(RecordedLink& link, const Expectation* expectation, QByteArray& pending,
-                    std::chrono::milliseconds timeout);
+                    std::chrono::milliseconds timeout, const Scope* bound = nullptr);

@@ -12,9 +12,10 @@ constexpr qsizetype kLongestHead = 64 * 1024;
 } // namespace
 
 std::optional<Expectation> Expectation::Parse(const QString& text, TextEncoding encoding,
-                                              SyntaxError& error)
+                                              SyntaxError& error,
+                                              const std::function<bool(const QString&)>& known)
 {
-    std::optional<Pattern> pattern = Pattern::Parse(text, encoding, error);
+    std::optional<Pattern> pattern = Pattern::Parse(text, encoding, error, known);
     if (!pattern)
         return std::nullopt;
     Expectation expectation(std::move(*pattern), text);
@@ -50,9 +51,9 @@ void Expectation::ReadFixedHead(QStringView text, TextEncoding encoding)
     }
 }
 
-MatchResult Expectation::Match(QByteArrayView received, bool whole) const
+MatchResult Expectation::Match(QByteArrayView received, bool whole, const Scope* bound) const
 {
-    return pattern_.Match(received, whole ? MatchMode::Whole : MatchMode::Prefix);
+    return pattern_.Match(received, whole ? MatchMode::Whole : MatchMode::Prefix, bound);
 }
 
 Difference Expectation::FirstDifference(QByteArrayView received, bool whole) const

@@ -19,10 +19,14 @@ struct Difference {
 // shortest start of a stream's bytes.
 class Expectation {
 public:
+    // `known` names what the pattern may read that it does not capture itself: values given
+    // or captured before, "counter" (the number of the send before it).
     static std::optional<Expectation> Parse(const QString& text, TextEncoding encoding,
-                                            SyntaxError& error);
+                                            SyntaxError& error,
+                                            const std::function<bool(const QString&)>& known = {});
 
-    MatchResult Match(QByteArrayView received, bool whole) const;
+    // `bound` holds the values of those names.
+    MatchResult Match(QByteArrayView received, bool whole, const Scope* bound = nullptr) const;
     // Judged by the bytes the pattern fixes from its start (literal bytes, ?? and fixed-length
     // captures), up to its first part of open length.
     Difference FirstDifference(QByteArrayView received, bool whole) const;

@@ -40,7 +40,9 @@ std::optional<Expectation> ExpectationArgument(const QString& text, const QStrin
                                                CliFailure& failure)
 {
     SyntaxError error;
-    std::optional<Expectation> expectation = Expectation::Parse(text, TextEncoding::Utf8, error);
+    std::optional<Expectation> expectation =
+        Expectation::Parse(text, TextEncoding::Utf8, error,
+                           [](const QString& name) { return name == QLatin1String("counter"); });
     if (!expectation)
         failure = WrongAt(what, error);
     return expectation;

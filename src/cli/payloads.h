@@ -15,6 +15,7 @@
 // failure naming the option (`what`) and the column.
 std::optional<ReplyTemplate> TemplateArgument(const QString& text, const QString& what,
                                               CliFailure& failure);
+// The expectation may read "counter", the number of the send it answers.
 std::optional<Expectation> ExpectationArgument(const QString& text, const QString& what,
                                                CliFailure& failure);
 

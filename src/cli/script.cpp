@@ -4,6 +4,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -225,8 +226,16 @@ bool ScriptReader::ReadExpect(const toml::node& node, const toml::node* timeout,
             return false;
         step.duration = *duration;
     }
+    // A name given or captured before is matched as it is: its bytes, no others.
+    const auto known = [&](const QString& name) {
+        if (name == QLatin1String("counter") || givenNames_.contains(name))
+            return true;
+        return std::any_of(test.steps.begin(), test.steps.end(), [&](const Step& earlier) {
+            return earlier.expectation && earlier.expectation->Captures(name);
+        });
+    };
     SyntaxError error;
-    step.expectation = Expectation::Parse(ToQString(*text), script_.encoding, error);
+    step.expectation = Expectation::Parse(ToQString(*text), script_.encoding, error, known);
     if (!step.expectation)
         return Error(PositionIn(node, error.offset), error.reason);
     test.steps.push_back(std::move(step));

@@ -137,8 +137,10 @@ std::optional<TestOutcome> ScriptRunner::Expect(const Step& step, TestState& sta
         if (std::optional<TestOutcome> unreachable = Connect(state))
             return unreachable;
     }
+    // What was sent and captured so far: {session} must come back as it went.
+    const CaptureScope bound(state.variables, state.sends, nullptr);
     const Awaited awaited =
-        AwaitAnswer(*state.link, &*step.expectation, state.pending, step.duration);
+        AwaitAnswer(*state.link, &*step.expectation, state.pending, step.duration, &bound);
     if (awaited.ok()) {
         state.lastAnswer = awaited.answer;
         for (auto it = awaited.captures.named.cbegin(); it != awaited.captures.named.cend(); ++it)

@@ -107,7 +107,9 @@ int Exchange(const SendPlan& plan, RecordedLink& link, QByteArray& pending, int 
                           QStringLiteral("not sent: ") + sent.why}
             .Print();
     const Expectation* expectation = plan.expectation ? &*plan.expectation : nullptr;
-    const Awaited awaited = AwaitAnswer(link, expectation, pending, plan.timeout);
+    const Captures none;
+    const CaptureScope thisSend(none, quint64(number), nullptr); // {counter} is this send's
+    const Awaited awaited = AwaitAnswer(link, expectation, pending, plan.timeout, &thisSend);
     if (!awaited.ok())
         return ExchangeFailure(awaited, expectation).Print();
     if (plan.quiet)

@@ -34,19 +34,44 @@ bool AnswerShape::AddPiece(const Token& token, const Pattern& original, int& run
         rewritten += QStringLiteral("{%1:*}").arg(piece.name);
         break;
     case Token::Kind::Brace:
-        if (const std::optional<ChecksumKind> checksum = ChecksumByName(token.text)) {
-            piece.length = ChecksumWidth(*checksum);
-        } else {
-            piece.name = token.text.section(u':', 0, 0).trimmed();
-            piece.ignored = true;
-        }
+        if (!AddBrace(token.text, piece))
+            return false;
         rewritten += u'{' + token.text + u'}';
         break;
     case Token::Kind::Regex:
+    case Token::Kind::GroupOpen:
+    case Token::Kind::GroupClose:
         return false;
     }
     rewritten += u' ';
     pieces.push_back(piece);
+    return true;
+}
+
+// A capture is left out of the comparison; the same bytes again ({name}), a number worked out
+// ({len - 2:1}) and a checksum are compared. Bit fields share bytes, so they have no part.
+bool AnswerShape::AddBrace(const QString& text, Piece& piece)
+{
+    const qsizetype colon = text.indexOf(u':');
+    const QString left = text.left(colon).trimmed();
+    if (const std::optional<ChecksumKind> checksum = ChecksumByName(text)) {
+        piece.length = ChecksumWidth(*checksum);
+        return true;
+    }
+    if (colon < 0) {
+        piece.name = text;
+        return true;
+    }
+    QString reason;
+    const std::optional<NumberWidth> width = NumberWidth::Parse(text.mid(colon + 1), reason);
+    if (width && width->bits)
+        return false;
+    if (IsName(left) || !width) {
+        piece.name = left;
+        piece.ignored = true;
+        return true;
+    }
+    piece.length = width->size;
     return true;
 }
 
@@ -61,8 +86,9 @@ std::optional<AnswerShape> AnswerShape::Parse(const QString& text, SyntaxError& 
     int runs = 0;
     for (const Token& token : tokens) {
         if (!AddPiece(token, *original, runs, rewritten, pieces)) {
-            error = {token.offset, QStringLiteral("an expression cannot be placed in an answer; "
-                                                  "write {name:*} for bytes that may change")};
+            error = {token.offset, QStringLiteral("an expression cannot be placed in an answer, "
+                                                  "nor a bit field; write {name:*} for bytes "
+                                                  "that may change")};
             return std::nullopt;
         }
     }

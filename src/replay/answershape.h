@@ -19,7 +19,7 @@ public:
         bool ignored = false; // a named capture
     };
 
-    // Expressions (re"...") are refused: nothing tells where their bytes end.
+    // Expressions (re"...") and bit fields are refused: nothing tells where their bytes end.
     static std::optional<AnswerShape> Parse(const QString& text, SyntaxError& error);
 
     // The parts of `answer` when the pattern matches it whole; none otherwise.
@@ -36,6 +36,7 @@ private:
     // Reads one token as a piece and writes it again into `rewritten`; false for an expression.
     static bool AddPiece(const Token& token, const Pattern& original, int& runs, QString& rewritten,
                          std::vector<Piece>& pieces);
+    static bool AddBrace(const QString& text, Piece& piece);
 
     AnswerShape(Pattern pattern, std::vector<Piece> pieces)
         : pattern_(std::move(pattern)), pieces_(std::move(pieces))

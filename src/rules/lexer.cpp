@@ -82,8 +82,11 @@ private:
             return ReadRegex();
         if (c == u'{')
             return ReadBrace();
-        if (c == u'*') {
-            Add(Token::Kind::AnyRun, pos_++);
+        if (c == u'*' || c == u'(' || c == u')') {
+            Add(c == u'*'   ? Token::Kind::AnyRun
+                : c == u'(' ? Token::Kind::GroupOpen
+                            : Token::Kind::GroupClose,
+                pos_++);
             return true;
         }
         if (c == u'?') {

@@ -9,9 +9,9 @@
 #include <vector>
 
 // The pieces that patterns and templates share: bytes written in hex or as quoted text, "??",
-// "*", "{...}" and re"...". Which of them a pattern or a template accepts is up to its reader.
+// "*", "{...}", re"..." and the parentheses of a group. Which of them a pattern or a template accepts is up to its reader.
 struct Token {
-    enum class Kind { Bytes, AnyByte, AnyRun, Brace, Regex };
+    enum class Kind { Bytes, AnyByte, AnyRun, Brace, Regex, GroupOpen, GroupClose };
     Kind kind = Kind::Bytes;
     QByteArray bytes; // Bytes: the bytes; Regex: the expression as PCRE2 is to read it
     QString text;     // Brace: what is between the braces

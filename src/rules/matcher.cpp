@@ -1,7 +1,8 @@
 // The search for a match: element by element, trying the lengths of each run shortest first.
 // Whether the elements from i on can match from position pos does not depend on how pos was
 // reached (no element looks back at a capture), so after two runs, where many paths meet, each
-// (i, pos) is worked out once. Every step costs from a budget, so the search is bounded.
+// (i, pos) is worked out once, unless some element reads an earlier one (a length, a value, the
+// same bytes again). Every step costs from a budget, so the search is bounded.
 #include "rules/pattern_p.h"
 
 #include <QHash>
@@ -14,8 +15,10 @@ constexpr qsizetype kBytesPerStep = 64;
 
 class Matcher {
 public:
-    Matcher(const Pattern::Data& pattern, QByteArrayView data, MatchMode mode)
-        : pattern_(pattern), data_(data), mode_(mode), size_(data.size())
+    Matcher(const Pattern::Data& pattern, QByteArrayView data, MatchMode mode,
+            const Scope* outside)
+        : pattern_(pattern), data_(data), mode_(mode), size_(data.size()), outside_(outside),
+          spans_(pattern.elements.size(), {0, 0})
     {
         for (const PatternElement& element : pattern.elements)
             checksums_.push_back({RunningChecksum(element.checksum), 0});
@@ -51,6 +54,59 @@ private:
         qsizetype fedUpTo;
     };
 
+    // The names of the elements before `upTo` on the path being tried, then those from outside.
+    class PathScope : public Scope {
+    public:
+        PathScope(const Matcher& matcher, size_t upTo) : matcher_(matcher), upTo_(upTo) {}
+        std::optional<QByteArray> Bytes(const QString& name) const override
+        {
+            for (size_t j = 0; j < upTo_; ++j) {
+                if (matcher_.pattern_.elements[j].name == name)
+                    return matcher_.Taken(j).toByteArray();
+            }
+            return matcher_.outside_ ? matcher_.outside_->Bytes(name) : std::nullopt;
+        }
+        std::optional<quint64> Number(const QString& name) const override
+        {
+            for (size_t j = 0; j < upTo_; ++j) {
+                const PatternElement& element = matcher_.pattern_.elements[j];
+                if (element.name == name)
+                    return element.littleEndian ? LittleEndianValue(matcher_.Taken(j))
+                                                : BigEndianValue(matcher_.Taken(j));
+                for (const BitField& field : element.fields) {
+                    if (field.name == name)
+                        return matcher_.FieldValue(j, field);
+                }
+            }
+            return matcher_.outside_ ? matcher_.outside_->Number(name) : std::nullopt;
+        }
+        std::optional<quint64> State(const QString& name,
+                                     std::optional<quint64> index) const override
+        {
+            return matcher_.outside_ ? matcher_.outside_->State(name, index) : std::nullopt;
+        }
+
+    private:
+        const Matcher& matcher_;
+        size_t upTo_;
+    };
+
+    QByteArrayView Taken(size_t j) const
+    {
+        return data_.sliced(spans_[j].first, spans_[j].second - spans_[j].first);
+    }
+
+    quint64 FieldValue(size_t j, const BitField& field) const
+    {
+        const qsizetype start = spans_[j].first;
+        quint64 value = 0;
+        for (int bit = field.offset; bit < field.offset + field.bits; ++bit) {
+            const auto byte = static_cast<unsigned char>(data_[start + bit / 8]);
+            value = value << 1 | ((byte >> (7 - bit % 8)) & 1);
+        }
+        return value;
+    }
+
     // The nearest end of a match of the elements from i on, starting at pos, or kNone.
     qsizetype Solve(size_t i, qsizetype pos)
     {
@@ -59,7 +115,7 @@ private:
         if (i == pattern_.elements.size())
             return mode_ == MatchMode::Whole ? (pos == size_ ? pos : kNone)
                                              : (pos > 0 ? pos : kNone);
-        const bool remembered = pattern_.runsBefore[i] >= 2;
+        const bool remembered = pattern_.runsBefore[i] >= 2 && !pattern_.dependent;
         const quint64 key = quint64(i) * quint64(size_ + 1) + quint64(pos);
         if (remembered) {
             const auto found = memo_.constFind(key);
@@ -78,7 +134,49 @@ private:
         if (element.kind == PatternElement::Kind::Run)
             return SolveRun(i, pos);
         const qsizetype next = NextPosition(i, pos);
-        return next == kNone ? kNone : Solve(i + 1, next);
+        if (next == kNone)
+            return kNone;
+        spans_[i] = {pos, next};
+        return Solve(i + 1, next);
+    }
+
+    qsizetype SizedEnd(size_t i, qsizetype pos) const
+    {
+        const quint64 length = pattern_.elements[i].length->Evaluate(PathScope(*this, i));
+        return length <= quint64(size_ - pos) ? pos + qsizetype(length) : kNone;
+    }
+
+    bool BitsMatch(size_t i, qsizetype pos)
+    {
+        spans_[i] = {pos, pos + pattern_.elements[i].count};
+        const PathScope scope(*this, i + 1);
+        for (const BitField& field : pattern_.elements[i].fields) {
+            if (!field.value)
+                continue;
+            const quint64 mask = field.bits == 64 ? ~quint64(0) : (quint64(1) << field.bits) - 1;
+            if ((field.value->Evaluate(scope) & mask) != FieldValue(i, field))
+                return false;
+        }
+        return true;
+    }
+
+    qsizetype ReferenceEnd(size_t i, qsizetype pos)
+    {
+        const std::optional<QByteArray> bytes = PathScope(*this, i).Bytes(pattern_.elements[i].name);
+        if (!bytes || bytes->size() > size_ - pos || !Spend(bytes->size() / kBytesPerStep))
+            return kNone;
+        return data_.sliced(pos, bytes->size()) == QByteArrayView(*bytes) ? pos + bytes->size()
+                                                                          : kNone;
+    }
+
+    qsizetype ComputedEnd(size_t i, qsizetype pos) const
+    {
+        const PatternElement& element = pattern_.elements[i];
+        QByteArray expected;
+        AppendNumber(expected, element.value->Evaluate(PathScope(*this, i)), int(element.count),
+                     element.littleEndian);
+        return data_.sliced(pos, element.count) == QByteArrayView(expected) ? pos + element.count
+                                                                            : kNone;
     }
 
     // Where a fixed element or an expression at pos ends, or kNone when it does not match there.
@@ -93,8 +191,15 @@ private:
                        ? pos + element.literal.size()
                        : kNone;
         case PatternElement::Kind::AnyBytes:
-        case PatternElement::Kind::Capture:
             return pos + element.count;
+        case PatternElement::Kind::Capture:
+            return element.length ? SizedEnd(i, pos) : pos + element.count;
+        case PatternElement::Kind::Bits:
+            return BitsMatch(i, pos) ? pos + element.count : kNone;
+        case PatternElement::Kind::Reference:
+            return ReferenceEnd(i, pos);
+        case PatternElement::Kind::Computed:
+            return ComputedEnd(i, pos);
         case PatternElement::Kind::Checksum:
             return ChecksumAt(i, pos) ? pos + ChecksumWidth(element.checksum) : kNone;
         case PatternElement::Kind::Regex:
@@ -118,6 +223,7 @@ private:
         for (qsizetype next = first; next <= last && !exhausted_; ++next) {
             if (best != kNone && next + restMin >= best)
                 break;
+            spans_[i] = {pos, next};
             const qsizetype end = Solve(i + 1, next);
             if (end != kNone && (best == kNone || end < best))
                 best = end;
@@ -173,15 +279,18 @@ private:
             std::vector<qsizetype> groups;
             qsizetype next = pos;
             if (element.kind == PatternElement::Kind::Run) {
-                while (next <= size_ && !exhausted_ && Solve(i + 1, next) != end)
-                    ++next;
+                for (; next <= size_ && !exhausted_; ++next) {
+                    spans_[i] = {pos, next};
+                    if (Solve(i + 1, next) == end)
+                        break;
+                }
             } else {
                 next = NextPosition(i, pos, &groups);
             }
             if (exhausted_ || next == kNone || next > size_)
                 return false;
-            if (!element.name.isEmpty())
-                captures.named.insert(element.name, data_.sliced(pos, next - pos).toByteArray());
+            spans_[i] = {pos, next};
+            Keep(i, captures);
             for (size_t g = 0; 2 * g < groups.size(); ++g) {
                 const qsizetype from = groups[2 * g];
                 if (from >= 0)
@@ -193,10 +302,28 @@ private:
         return true;
     }
 
+    // What element i took, by its name, for the reply.
+    void Keep(size_t i, Captures& captures) const
+    {
+        const PatternElement& element = pattern_.elements[i];
+        if (element.kind == PatternElement::Kind::Reference)
+            return;
+        if (!element.name.isEmpty())
+            captures.named.insert(element.name, Taken(i).toByteArray());
+        if (element.littleEndian && !element.name.isEmpty())
+            captures.numbers.insert(element.name, LittleEndianValue(Taken(i)));
+        for (const BitField& field : element.fields) {
+            if (!field.name.isEmpty())
+                captures.numbers.insert(field.name, FieldValue(i, field));
+        }
+    }
+
     const Pattern::Data& pattern_;
     QByteArrayView data_;
     MatchMode mode_;
     qsizetype size_;
+    const Scope* outside_;
+    std::vector<std::pair<qsizetype, qsizetype>> spans_; // what each element took on this path
     qint64 budget_ = Pattern::kMatchBudget;
     bool exhausted_ = false;
     bool expressionOverLimit_ = false;
@@ -206,7 +333,8 @@ private:
 
 } // namespace
 
-MatchResult MatchElements(const Pattern::Data& pattern, QByteArrayView data, MatchMode mode)
+MatchResult MatchElements(const Pattern::Data& pattern, QByteArrayView data, MatchMode mode,
+                          const Scope* outside)
 {
-    return Matcher(pattern, data, mode).Run();
+    return Matcher(pattern, data, mode, outside).Run();
 }

@@ -29,7 +29,11 @@ PatternElement ElementOf(PatternElement::Kind kind)
 
 class PatternReader {
 public:
-    PatternReader(TextEncoding encoding, SyntaxError& error) : encoding_(encoding), error_(error) {}
+    PatternReader(TextEncoding encoding, SyntaxError& error,
+                  const std::function<bool(const QString&)>& outside)
+        : encoding_(encoding), error_(error), outside_(outside)
+    {
+    }
 
     bool Read(QStringView text, Pattern::Data& data)
     {
@@ -40,11 +44,16 @@ public:
             return Fail(0,
                         QStringLiteral("the pattern is empty; leave match out to match anything"));
         for (const Token& token : tokens) {
+            const int open = OpenBits(data);
             if (!AddToken(token, data))
                 return false;
+            if (open != 0 && data.elements.back().kind != PatternElement::Kind::Bits)
+                return Fail(token.offset, UnfilledBits(open));
             if (data.elements.size() > kMaxElements)
                 return Fail(token.offset, QStringLiteral("the pattern has too many parts"));
         }
+        if (const int open = OpenBits(data))
+            return Fail(tokens.back().offset, UnfilledBits(open));
         return true;
     }
 
@@ -65,8 +74,18 @@ private:
             return AddBrace(token, data);
         case Token::Kind::Regex:
             return AddRegex(token, data);
+        case Token::Kind::GroupOpen:
+        case Token::Kind::GroupClose:
+            break;
         }
-        return false;
+        return Fail(token.offset, QStringLiteral("( ) group a reply's bytes; a pattern has no "
+                                                 "groups"));
+    }
+
+    static QString UnfilledBits(int open)
+    {
+        return QStringLiteral("bit fields fill whole bytes: %1 bits of this one are not said")
+            .arg(8 - open);
     }
 
     static void AppendBytes(Pattern::Data& data, const QByteArray& bytes)
@@ -93,25 +112,156 @@ private:
 
     bool AddBrace(const Token& token, Pattern::Data& data)
     {
-        static const QRegularExpression capture(QStringLiteral("^([^:]*):\\s*(\\*|[0-9]+)$"));
-        const QRegularExpressionMatch parts = capture.match(token.text);
-        if (!parts.hasMatch())
-            return AddChecksum(token, data);
-        const QString name = parts.captured(1).trimmed();
+        const QString& text = token.text;
+        const qsizetype colon = text.indexOf(u':');
+        if (colon < 0)
+            return AddNameOnly(token, data);
+        const QString left = text.left(colon).trimmed();
+        const QString right = text.mid(colon + 1).trimmed();
+        if (IsName(left) && !IsReservedName(left))
+            return AddCapture(token, left, right, data);
+        if (IsReservedName(left) && !(outside_ && outside_(left)))
+            return Fail(token.offset, QStringLiteral("\"%1\" is a built-in name").arg(left));
+        return AddComputed(token, left, right, data);
+    }
+
+    // {name:*}, {name:4}, {name:2le}, {name:4b} or {name:LENGTH}, LENGTH read from before it.
+    bool AddCapture(const Token& token, const QString& name, const QString& right,
+                    Pattern::Data& data)
+    {
+        static const QRegularExpression counted(QStringLiteral("^([0-9]+)\\s*(le|b)?$"));
         if (!CheckCaptureName(token, name))
             return false;
         PatternElement element = ElementOf(PatternElement::Kind::Run);
         element.name = name;
-        if (parts.captured(2) != QLatin1String("*")) {
-            bool ok = false;
+        if (right == QLatin1String("*"))
+            return Push(data, std::move(element));
+        const QRegularExpressionMatch parts = counted.match(right);
+        if (!parts.hasMatch()) {
             element.kind = PatternElement::Kind::Capture;
-            element.count = parts.captured(2).toLongLong(&ok);
-            if (!ok || element.count < 1 || element.count > kMaxCaptureLength)
-                return Fail(token.offset,
-                            QStringLiteral("a capture takes 1 to %1 bytes").arg(kMaxCaptureLength));
+            element.length = ReadExpression(token, right);
+            return element.length && Push(data, std::move(element));
         }
+        bool ok = false;
+        const qsizetype count = parts.captured(1).toLongLong(&ok);
+        if (parts.captured(2) == QLatin1String("b")) {
+            bitNames_.insert(name);
+            return AddBitField(token, name, int(std::min<qsizetype>(count, 65)), std::nullopt,
+                               data);
+        }
+        element.kind = PatternElement::Kind::Capture;
+        element.count = count;
+        element.littleEndian = parts.captured(2) == QLatin1String("le");
+        if (!ok || count < 1 || count > kMaxCaptureLength)
+            return Fail(token.offset,
+                        QStringLiteral("a capture takes 1 to %1 bytes").arg(kMaxCaptureLength));
+        if (element.littleEndian && count > 8)
+            return Fail(token.offset, QStringLiteral("a little-endian number takes 1 to 8 bytes"));
+        return Push(data, std::move(element));
+    }
+
+    // {EXPRESSION:WIDTH}: the request holds that number there.
+    bool AddComputed(const Token& token, const QString& left, const QString& right,
+                     Pattern::Data& data)
+    {
+        QString reason;
+        const std::optional<NumberWidth> width = NumberWidth::Parse(right, reason);
+        if (!width)
+            return Fail(token.offset,
+                        reason.isEmpty()
+                            ? QStringLiteral("a number is matched with a width: {%1:2}").arg(left)
+                            : reason);
+        std::optional<Expression> value = ReadExpression(token, left);
+        if (!value)
+            return false;
+        if (width->bits)
+            return AddBitField(token, QString(), width->size, std::move(value), data);
+        PatternElement element = ElementOf(PatternElement::Kind::Computed);
+        element.count = width->size;
+        element.littleEndian = width->littleEndian;
+        element.value = std::move(value);
+        return Push(data, std::move(element));
+    }
+
+    bool AddBitField(const Token& token, const QString& name, int bits,
+                     std::optional<Expression> value, Pattern::Data& data)
+    {
+        if (bits < 1 || bits > 64)
+            return Fail(token.offset, QStringLiteral("a bit field takes 1 to 64 bits"));
+        if (OpenBits(data) == 0)
+            data.elements.push_back(ElementOf(PatternElement::Kind::Bits));
+        PatternElement& element = data.elements.back();
+        const int offset = element.fields.empty()
+                               ? 0
+                               : element.fields.back().offset + element.fields.back().bits;
+        element.fields.push_back({name, bits, offset, std::move(value)});
+        element.count = (offset + bits + 7) / 8;
+        return true;
+    }
+
+    // {name}: the bytes an earlier capture or a variable holds; or a checksum.
+    bool AddNameOnly(const Token& token, Pattern::Data& data)
+    {
+        const QString& name = token.text;
+        if (ChecksumByName(name) || !IsName(name) || (IsReservedName(name) && !Known(name)))
+            return AddChecksum(token, data);
+        if (!Known(name))
+            return Fail(token.offset, UnknownName(name));
+        if (bitNames_.contains(name))
+            return Fail(token.offset,
+                        QStringLiteral("\"%1\" is a bit field, a number: match it with a width, "
+                                       "{%1:1}")
+                            .arg(name));
+        PatternElement element = ElementOf(PatternElement::Kind::Reference);
+        element.name = name;
+        return Push(data, std::move(element));
+    }
+
+    std::optional<Expression> ReadExpression(const Token& token, const QString& text)
+    {
+        SyntaxError error;
+        std::optional<Expression> expression = Expression::Parse(text, error);
+        if (expression) {
+            if (const auto unknown =
+                    expression->FindUnknownName([this](const QString& n) { return Known(n); }))
+                error = *unknown;
+            else
+                return expression;
+        }
+        Fail(token.offset + 1 + error.offset, error.reason);
+        return std::nullopt;
+    }
+
+    // Captured before this point, or given from outside the pattern.
+    bool Known(const QString& name) const
+    {
+        return names_.contains(name) || (outside_ && outside_(name));
+    }
+
+    static QString UnknownName(const QString& name)
+    {
+        static const QRegularExpression checksumLike(QStringLiteral("^(crc|sum|xor|lrc)"));
+        if (checksumLike.match(name).hasMatch())
+            return QStringLiteral("unknown checksum \"%1\" (known: %2)")
+                .arg(name, ChecksumNames().join(QStringLiteral(", ")));
+        return QStringLiteral("unknown name \"%1\"; a capture needs a length here: {%1:4} or "
+                              "{%1:*}")
+            .arg(name);
+    }
+
+    static bool Push(Pattern::Data& data, PatternElement element)
+    {
         data.elements.push_back(std::move(element));
         return true;
+    }
+
+    // Bits of the last byte that bit fields have begun and not yet filled.
+    static int OpenBits(const Pattern::Data& data)
+    {
+        if (data.elements.empty() || data.elements.back().kind != PatternElement::Kind::Bits)
+            return 0;
+        const BitField& last = data.elements.back().fields.back();
+        return (last.offset + last.bits) % 8;
     }
 
     bool CheckCaptureName(const Token& token, const QString& name)
@@ -121,7 +271,9 @@ private:
         if (IsReservedName(name))
             return Fail(token.offset, QStringLiteral("\"%1\" is a built-in name").arg(name));
         if (names_.contains(name))
-            return Fail(token.offset, QStringLiteral("capture \"%1\" is already used").arg(name));
+            return Fail(token.offset, QStringLiteral("capture \"%1\" is already used; {%1} "
+                                                     "matches its bytes again")
+                                          .arg(name));
         names_.insert(name);
         return true;
     }
@@ -169,7 +321,9 @@ private:
 
     TextEncoding encoding_;
     SyntaxError& error_;
+    const std::function<bool(const QString&)>& outside_;
     QSet<QString> names_;
+    QSet<QString> bitNames_;
 };
 
 void ComputeRests(Pattern::Data& data)
@@ -185,6 +339,7 @@ void ComputeRests(Pattern::Data& data)
     for (size_t i = 0; i < count; ++i) {
         const bool run = data.elements[i].kind == PatternElement::Kind::Run;
         data.runsBefore[i + 1] = data.runsBefore[i] + (run ? 1 : 0);
+        data.dependent = data.dependent || data.elements[i].Dependent();
     }
 }
 
@@ -195,8 +350,11 @@ qsizetype PatternElement::MinLength() const
     switch (kind) {
     case Kind::Literal:
         return literal.size();
-    case Kind::AnyBytes:
     case Kind::Capture:
+        return length ? 0 : count;
+    case Kind::AnyBytes:
+    case Kind::Bits:
+    case Kind::Computed:
         return count;
     case Kind::Checksum:
         return ChecksumWidth(checksum);
@@ -205,18 +363,19 @@ qsizetype PatternElement::MinLength() const
     }
 }
 
-std::optional<Pattern> Pattern::Parse(QStringView text, TextEncoding encoding, SyntaxError& error)
+std::optional<Pattern> Pattern::Parse(QStringView text, TextEncoding encoding, SyntaxError& error,
+                                      const std::function<bool(const QString&)>& outside)
 {
     auto data = std::make_shared<Data>();
-    if (!PatternReader(encoding, error).Read(text, *data))
+    if (!PatternReader(encoding, error, outside).Read(text, *data))
         return std::nullopt;
     ComputeRests(*data);
     return Pattern(std::move(data));
 }
 
-MatchResult Pattern::Match(QByteArrayView data, MatchMode mode) const
+MatchResult Pattern::Match(QByteArrayView data, MatchMode mode, const Scope* outside) const
 {
-    return MatchElements(*data_, data, mode);
+    return MatchElements(*data_, data, mode, outside);
 }
 
 bool Pattern::HasCapture(const QString& name) const
@@ -227,10 +386,50 @@ bool Pattern::HasCapture(const QString& name) const
             element.name == name && !name.isEmpty())
             return true;
     }
+    return IsBitField(name);
+}
+
+bool Pattern::IsBitField(const QString& name) const
+{
+    for (const PatternElement& element : data_->elements) {
+        for (const BitField& field : element.fields) {
+            if (field.name == name && !name.isEmpty())
+                return true;
+        }
+    }
     return false;
 }
 
 int Pattern::GroupCount() const
 {
     return data_->groupCount;
+}
+
+std::optional<QByteArray> CaptureScope::Bytes(const QString& name) const
+{
+    const auto found = captures_.named.constFind(name);
+    if (found != captures_.named.constEnd())
+        return *found;
+    if (name == QLatin1String("counter")) // as {counter} writes it
+        return QByteArray::number(counter_);
+    return outside_ ? outside_->Bytes(name) : std::nullopt;
+}
+
+std::optional<quint64> CaptureScope::Number(const QString& name) const
+{
+    const auto found = captures_.numbers.constFind(name);
+    if (found != captures_.numbers.constEnd())
+        return *found;
+    if (index && name == QLatin1String("index"))
+        return index;
+    if (const auto bytes = captures_.named.constFind(name); bytes != captures_.named.constEnd())
+        return BigEndianValue(*bytes);
+    if (name == QLatin1String("counter"))
+        return counter_;
+    return outside_ ? outside_->Number(name) : std::nullopt;
+}
+
+std::optional<quint64> CaptureScope::State(const QString& name, std::optional<quint64> at) const
+{
+    return outside_ ? outside_->State(name, at) : std::nullopt;
 }

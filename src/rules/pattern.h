@@ -1,5 +1,6 @@
 #pragma once
 
+#include "rules/expression.h"
 #include "rules/syntax.h"
 
 #include <QByteArray>
@@ -9,13 +10,35 @@
 #include <QString>
 #include <QStringView>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
 // What a request put in a pattern's captures, for the reply to use.
 struct Captures {
     QHash<QString, QByteArray> named;
+    QHash<QString, quint64> numbers; // bit fields, and little-endian captures read as numbers
     QList<QByteArray> groups; // the expressions' groups in order: {1} is groups[0]
+};
+
+// What names mean while one reply is made or one rule's state set: a match's captures, the
+// rule's hit counter, `index` inside a repeat, then whatever `outside` knows.
+class CaptureScope : public Scope {
+public:
+    CaptureScope(const Captures& captures, quint64 counter, const Scope* outside)
+        : captures_(captures), counter_(counter), outside_(outside)
+    {
+    }
+    std::optional<QByteArray> Bytes(const QString& name) const override;
+    std::optional<quint64> Number(const QString& name) const override;
+    std::optional<quint64> State(const QString& name, std::optional<quint64> at) const override;
+
+    std::optional<quint64> index;
+
+private:
+    const Captures& captures_;
+    quint64 counter_;
+    const Scope* outside_;
 };
 
 // Whole: a datagram, all of it. Prefix: the shortest non-empty start of a stream.
@@ -38,12 +61,17 @@ class Pattern {
 public:
     static constexpr qint64 kMatchBudget = 2'000'000;
 
+    // `outside` says which names the pattern may read besides its own earlier captures (a
+    // script's variables, "counter", "state.reg"); their values come with each match.
     static std::optional<Pattern> Parse(QStringView text, TextEncoding encoding,
-                                        SyntaxError& error);
+                                        SyntaxError& error,
+                                        const std::function<bool(const QString&)>& outside = {});
 
-    MatchResult Match(QByteArrayView data, MatchMode mode) const;
+    MatchResult Match(QByteArrayView data, MatchMode mode, const Scope* outside = nullptr) const;
 
     bool HasCapture(const QString& name) const;
+    // A bit field holds a number but no bytes of its own.
+    bool IsBitField(const QString& name) const;
     int GroupCount() const;
 
     struct Data;

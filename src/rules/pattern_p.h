@@ -1,23 +1,51 @@
 #pragma once
 
 #include "rules/checksum.h"
+#include "rules/expression.h"
 #include "rules/pattern.h"
 #include "rules/regex.h"
 
+#include <algorithm>
 #include <vector>
 
+// Part of a byte or bytes, most significant bit first: captured as a number, or (with a value)
+// matched against it.
+struct BitField {
+    QString name;
+    int bits = 0;
+    int offset = 0; // bits from the element's first one
+    std::optional<Expression> value;
+};
+
 struct PatternElement {
-    enum class Kind { Literal, AnyBytes, Capture, Run, Checksum, Regex };
+    // Reference: the bytes a name already holds. Computed: a number the request must hold.
+    // Bits: whole bytes cut into bit fields. A Capture with `length` takes as many bytes as that
+    // says, from what came before it.
+    enum class Kind { Literal, AnyBytes, Capture, Run, Checksum, Regex, Bits, Reference, Computed };
     Kind kind = Kind::Literal;
     QByteArray literal;
-    qsizetype count = 0; // AnyBytes and Capture
-    QString name;        // Capture and Run; a Run without a name is "*"
+    qsizetype count = 0; // AnyBytes, Capture, Computed and Bits: bytes
+    QString name;        // Capture, Run and Reference; a Run without a name is "*"
+    bool littleEndian = false; // Capture and Computed, read as a number
+    std::optional<Expression> length; // Capture: its length, when no fixed count
+    std::optional<Expression> value;  // Computed
+    std::vector<BitField> fields;     // Bits
     ChecksumKind checksum = ChecksumKind::Crc8;
     std::shared_ptr<const Regex> regex;
     int firstGroup = 0; // Regex: where its groups start in the pattern's numbering
 
     qsizetype MinLength() const;
-    bool FixedLength() const { return kind != Kind::Run && kind != Kind::Regex; }
+    bool FixedLength() const
+    {
+        return kind != Kind::Run && kind != Kind::Regex && kind != Kind::Reference && !length;
+    }
+    // It reads what elements before it took.
+    bool Dependent() const
+    {
+        return kind == Kind::Reference || kind == Kind::Computed || length ||
+               (kind == Kind::Bits && std::any_of(fields.begin(), fields.end(),
+                                                  [](const BitField& f) { return f.value; }));
+    }
 };
 
 struct Pattern::Data {
@@ -28,6 +56,8 @@ struct Pattern::Data {
     std::vector<qsizetype> minRest;
     std::vector<bool> fixedRest;
     std::vector<int> runsBefore;
+    bool dependent = false; // some element reads what came before it
 };
 
-MatchResult MatchElements(const Pattern::Data& pattern, QByteArrayView data, MatchMode mode);
+MatchResult MatchElements(const Pattern::Data& pattern, QByteArrayView data, MatchMode mode,
+                          const Scope* outside);

@@ -9,16 +9,26 @@
 
 namespace {
 
-constexpr int kMaxCounterBytes = 8;
 constexpr int kMaxGroup = 9999;
+constexpr int kMaxNesting = 16;
+// A reply is written by hand: a repeat past these is a mistake in the rules.
+constexpr quint64 kMostRepeats = 65536;
+constexpr qsizetype kLongestReply = 16 << 20;
 
 struct ReplyPart {
-    enum class Kind { Bytes, Capture, Group, Echo, Counter, CounterBytes, Checksum };
+    // Number: a value as bytes; Decimal: as decimal text; Length: the size of `children` as a
+    // number, then the children; Repeat: the children `value` times.
+    enum class Kind { Bytes, Capture, Group, Echo, Checksum, Number, Decimal, Length, Repeat };
     Kind kind = Kind::Bytes;
     QByteArray bytes;
     QString name;  // Capture
-    int index = 0; // Group: 1-based; CounterBytes: how many bytes
+    int index = 0; // Group: 1-based
     ChecksumKind checksum = ChecksumKind::Crc8;
+    std::optional<Expression> value;
+    NumberWidth width;
+    std::vector<ReplyPart> children;
+    bool checksumInside = false; // Length: a checksum among the children reads the length
+    bool inRepeat = false;       // Number, Decimal, Repeat: `index` means something here
     qsizetype offset = 0;
 };
 
@@ -30,21 +40,47 @@ ReplyPart PartOf(ReplyPart::Kind kind, qsizetype offset)
     return part;
 }
 
+bool HasChecksum(const std::vector<ReplyPart>& parts)
+{
+    for (const ReplyPart& part : parts) {
+        if (part.kind == ReplyPart::Kind::Checksum || HasChecksum(part.children))
+            return true;
+    }
+    return false;
+}
+
 class TemplateReader {
 public:
-    explicit TemplateReader(SyntaxError& error) : error_(error) {}
-
-    bool Read(const std::vector<Token>& tokens, std::vector<ReplyPart>& parts)
+    TemplateReader(const std::vector<Token>& tokens, SyntaxError& error)
+        : tokens_(tokens), error_(error)
     {
-        for (const Token& token : tokens) {
-            if (!AddToken(token, parts))
+    }
+
+    bool Read(std::vector<ReplyPart>& parts)
+    {
+        if (!ReadParts(parts, 0))
+            return false;
+        if (next_ < tokens_.size())
+            return Fail(tokens_[next_].offset, QStringLiteral("')' closes no group"));
+        return true;
+    }
+
+private:
+    // Up to the end, or to the ')' that closes the group being read.
+    bool ReadParts(std::vector<ReplyPart>& parts, int depth)
+    {
+        while (next_ < tokens_.size()) {
+            const Token& token = tokens_[next_];
+            if (token.kind == Token::Kind::GroupClose)
+                return depth > 0 || Fail(token.offset, QStringLiteral("')' closes no group"));
+            ++next_;
+            if (!AddToken(token, parts, depth))
                 return false;
         }
         return true;
     }
 
-private:
-    bool AddToken(const Token& token, std::vector<ReplyPart>& parts)
+    bool AddToken(const Token& token, std::vector<ReplyPart>& parts, int depth)
     {
         switch (token.kind) {
         case Token::Kind::Bytes:
@@ -56,56 +92,117 @@ private:
             }
             return true;
         case Token::Kind::Brace:
-            return AddBrace(token, parts);
+            return AddBrace(token, parts, depth);
+        case Token::Kind::GroupOpen:
+            return Fail(token.offset, QStringLiteral("a group ( ) follows {len:N} or {repeat N}"));
         case Token::Kind::AnyByte:
         case Token::Kind::AnyRun:
         case Token::Kind::Regex:
+        case Token::Kind::GroupClose:
             break;
         }
         return Fail(token.offset, QStringLiteral("\"??\", \"*\" and re\"...\" are for matching, "
                                                  "not for replies"));
     }
 
-    bool AddBrace(const Token& token, std::vector<ReplyPart>& parts)
+    bool AddBrace(const Token& token, std::vector<ReplyPart>& parts, int depth)
     {
-        static const QRegularExpression counterBytes(QStringLiteral("^counter:\\s*([0-9]+)$"));
         static const QRegularExpression group(QStringLiteral("^[0-9]+$"));
         const QString& text = token.text;
         if (text == QLatin1String("echo")) {
             parts.push_back(PartOf(ReplyPart::Kind::Echo, token.offset));
-        } else if (text == QLatin1String("counter")) {
-            parts.push_back(PartOf(ReplyPart::Kind::Counter, token.offset));
-        } else if (const auto match = counterBytes.match(text); match.hasMatch()) {
-            return AddCounterBytes(token, match.captured(1), parts);
         } else if (group.match(text).hasMatch()) {
             return AddGroup(token, parts);
         } else if (const std::optional<ChecksumKind> kind = ChecksumByName(text)) {
             parts.push_back(PartOf(ReplyPart::Kind::Checksum, token.offset));
             parts.back().checksum = *kind;
-        } else if (IsName(text)) {
+        } else if (text.startsWith(QLatin1String("repeat ")) ||
+                   text.startsWith(QLatin1String("repeat("))) {
+            return AddRepeat(token, text.mid(6), parts, depth);
+        } else if (text.contains(u':')) {
+            return AddNumber(token, parts, depth);
+        } else if (IsName(text) && text != QLatin1String("counter") &&
+                   text != QLatin1String("index")) {
             parts.push_back(PartOf(ReplyPart::Kind::Capture, token.offset));
             parts.back().name = text;
-        } else if (text.contains(u':')) {
-            return Fail(token.offset, QStringLiteral("a length is for patterns; a reply writes "
-                                                     "{%1}")
-                                          .arg(text.section(u':', 0, 0).trimmed()));
         } else {
-            return Fail(token.offset, QStringLiteral("\"{%1}\" is not a capture, a checksum or "
-                                                     "a built-in name")
-                                          .arg(text));
+            return AddValue(token, ReplyPart::Kind::Decimal, text, parts);
         }
         return true;
     }
 
-    bool AddCounterBytes(const Token& token, const QString& count, std::vector<ReplyPart>& parts)
+    // {EXPRESSION:WIDTH}, or {len:WIDTH}( ... ), the length of the group after it.
+    bool AddNumber(const Token& token, std::vector<ReplyPart>& parts, int depth)
     {
-        bool ok = false;
-        const int bytes = count.toInt(&ok);
-        if (!ok || bytes < 1 || bytes > kMaxCounterBytes)
+        const qsizetype colon = token.text.indexOf(u':');
+        const QString left = token.text.left(colon).trimmed();
+        QString reason;
+        const std::optional<NumberWidth> width =
+            NumberWidth::Parse(token.text.mid(colon + 1).trimmed(), reason);
+        if (!width || width->bits)
             return Fail(token.offset,
-                        QStringLiteral("the counter takes 1 to %1 bytes").arg(kMaxCounterBytes));
-        parts.push_back(PartOf(ReplyPart::Kind::CounterBytes, token.offset));
-        parts.back().index = bytes;
+                        !reason.isEmpty() ? reason
+                        : width ? QStringLiteral("a reply writes bits with arithmetic: "
+                                                 "{(a << 4 | b):1}")
+                                : QStringLiteral("a reply writes a number in a width of bytes: "
+                                                 "{%1:2} or {%1:2le}")
+                                      .arg(left));
+        const bool length = left == QLatin1String("len") && next_ < tokens_.size() &&
+                            tokens_[next_].kind == Token::Kind::GroupOpen;
+        if (!length) {
+            if (!AddValue(token, ReplyPart::Kind::Number, left, parts))
+                return false;
+            parts.back().width = *width;
+            return true;
+        }
+        ReplyPart part = PartOf(ReplyPart::Kind::Length, token.offset);
+        part.width = *width;
+        if (!ReadGroup(part, depth))
+            return false;
+        part.checksumInside = HasChecksum(part.children);
+        parts.push_back(std::move(part));
+        return true;
+    }
+
+    bool AddRepeat(const Token& token, const QString& count, std::vector<ReplyPart>& parts,
+                   int depth)
+    {
+        if (next_ >= tokens_.size() || tokens_[next_].kind != Token::Kind::GroupOpen)
+            return Fail(token.offset, QStringLiteral("{repeat N} is followed by the group it "
+                                                     "repeats: {repeat N}( ... )"));
+        if (!AddValue(token, ReplyPart::Kind::Repeat, count, parts))
+            return false;
+        ReplyPart& part = parts.back();
+        ++repeats_;
+        const bool read = ReadGroup(part, depth);
+        --repeats_;
+        return read;
+    }
+
+    bool AddValue(const Token& token, ReplyPart::Kind kind, const QString& text,
+                  std::vector<ReplyPart>& parts)
+    {
+        SyntaxError error;
+        std::optional<Expression> value = Expression::Parse(text, error);
+        if (!value)
+            return Fail(token.offset + 1 + error.offset, error.reason);
+        parts.push_back(PartOf(kind, token.offset));
+        parts.back().value = std::move(value);
+        parts.back().inRepeat = repeats_ > 0;
+        return true;
+    }
+
+    // The '(' ... ')' after a length field or a repeat.
+    bool ReadGroup(ReplyPart& part, int depth)
+    {
+        const Token& open = tokens_[next_++];
+        if (depth + 1 > kMaxNesting)
+            return Fail(open.offset, QStringLiteral("groups nest at most %1 deep").arg(kMaxNesting));
+        if (!ReadParts(part.children, depth + 1))
+            return false;
+        if (next_ >= tokens_.size())
+            return Fail(open.offset, QStringLiteral("'(' has no closing ')'"));
+        ++next_;
         return true;
     }
 
@@ -126,14 +223,11 @@ private:
         return false;
     }
 
+    const std::vector<Token>& tokens_;
     SyntaxError& error_;
+    size_t next_ = 0;
+    int repeats_ = 0;
 };
-
-void AppendBigEndian(QByteArray& out, quint64 value, int bytes)
-{
-    for (int i = bytes - 1; i >= 0; --i)
-        out += static_cast<char>((value >> (8 * i)) & 0xFF);
-}
 
 // A name that reads like a checksum was most likely meant as one.
 QString NoSuchCapture(const QString& name)
@@ -151,8 +245,134 @@ QString NoSuchVariable(const QString& name)
     const QString checksum = NoSuchCapture(name);
     return checksum.startsWith(QStringLiteral("unknown checksum"))
                ? checksum
-               : QStringLiteral("nothing sets \"%1\" before it is used").arg(name);
+               : QStringLiteral("unknown name \"%1\": nothing sets it before it is used")
+                     .arg(name);
 }
+
+using Known = std::function<bool(const QString&)>;
+
+// The first name among `parts` that `known` says no to, or a bit field written as bytes.
+std::optional<SyntaxError> FindUnknown(const std::vector<ReplyPart>& parts, const Known& known,
+                                       const Known& bitField,
+                                       const std::function<QString(const QString&)>& unknown)
+{
+    for (const ReplyPart& part : parts) {
+        if (part.kind == ReplyPart::Kind::Capture && bitField(part.name))
+            return SyntaxError{part.offset,
+                               QStringLiteral("\"%1\" is a bit field, a number: write it with a "
+                                              "width, {%1:1}")
+                                   .arg(part.name)};
+        if (part.kind == ReplyPart::Kind::Capture && !known(part.name))
+            return SyntaxError{part.offset, unknown(part.name)};
+        if (part.value) {
+            const Known inside = [&](const QString& name) {
+                return name == QLatin1String("counter") ||
+                       (part.inRepeat && name == QLatin1String("index")) || known(name);
+            };
+            if (std::optional<SyntaxError> error = part.value->FindUnknownName(inside)) {
+                error->offset = part.offset;
+                return error;
+            }
+        }
+        if (auto error = FindUnknown(part.children, known, bitField, unknown))
+            return error;
+    }
+    return std::nullopt;
+}
+
+std::optional<SyntaxError> FindGroup(const std::vector<ReplyPart>& parts, int most,
+                                     const std::function<QString(int)>& reason)
+{
+    for (const ReplyPart& part : parts) {
+        if (part.kind == ReplyPart::Kind::Group && part.index > most)
+            return SyntaxError{part.offset, reason(part.index)};
+        if (auto error = FindGroup(part.children, most, reason))
+            return error;
+    }
+    return std::nullopt;
+}
+
+class Renderer {
+public:
+    Renderer(QByteArrayView request, const Captures& captures, CaptureScope& scope)
+        : request_(request), captures_(captures), scope_(scope)
+    {
+    }
+
+    void Render(const std::vector<ReplyPart>& parts, QByteArray& out)
+    {
+        for (const ReplyPart& part : parts)
+            RenderPart(part, out);
+    }
+
+private:
+    void RenderPart(const ReplyPart& part, QByteArray& out)
+    {
+        switch (part.kind) {
+        case ReplyPart::Kind::Bytes:
+            out += part.bytes;
+            break;
+        case ReplyPart::Kind::Capture:
+            out += captures_.named.value(part.name);
+            break;
+        case ReplyPart::Kind::Group:
+            out += captures_.groups.value(part.index - 1);
+            break;
+        case ReplyPart::Kind::Echo:
+            out += request_;
+            break;
+        case ReplyPart::Kind::Checksum:
+            out += ChecksumBytes(part.checksum, out);
+            break;
+        case ReplyPart::Kind::Number:
+            AppendNumber(out, part.value->Evaluate(scope_), part.width.size,
+                         part.width.littleEndian);
+            break;
+        case ReplyPart::Kind::Decimal:
+            out += QByteArray::number(part.value->Evaluate(scope_));
+            break;
+        case ReplyPart::Kind::Length:
+            RenderLength(part, out);
+            break;
+        case ReplyPart::Kind::Repeat:
+            RenderRepeat(part, out);
+            break;
+        }
+    }
+
+    void RenderLength(const ReplyPart& part, QByteArray& out)
+    {
+        const qsizetype field = out.size();
+        const int width = part.width.size;
+        AppendNumber(out, 0, width, part.width.littleEndian);
+        Render(part.children, out);
+        QByteArray length;
+        AppendNumber(length, quint64(out.size() - field - width), width, part.width.littleEndian);
+        if (!part.checksumInside) {
+            out.replace(field, width, length);
+            return;
+        }
+        // A checksum inside reads the length field too: write the group again after it.
+        out.truncate(field);
+        out += length;
+        Render(part.children, out);
+    }
+
+    void RenderRepeat(const ReplyPart& part, QByteArray& out)
+    {
+        const std::optional<quint64> outer = scope_.index;
+        const quint64 times = std::min(part.value->Evaluate(scope_), kMostRepeats);
+        for (quint64 i = 0; i < times && out.size() < kLongestReply; ++i) {
+            scope_.index = i;
+            Render(part.children, out);
+        }
+        scope_.index = outer;
+    }
+
+    QByteArrayView request_;
+    const Captures& captures_;
+    CaptureScope& scope_;
+};
 
 } // namespace
 
@@ -165,68 +385,45 @@ std::optional<ReplyTemplate> ReplyTemplate::Parse(QStringView text, TextEncoding
 {
     std::vector<Token> tokens;
     auto data = std::make_shared<Data>();
-    if (!Tokenize(text, encoding, tokens, error) ||
-        !TemplateReader(error).Read(tokens, data->parts))
+    if (!Tokenize(text, encoding, tokens, error) || !TemplateReader(tokens, error).Read(data->parts))
         return std::nullopt;
     return ReplyTemplate(std::move(data));
 }
 
-std::optional<SyntaxError> ReplyTemplate::FindUndefinedCapture(const Pattern* pattern) const
+std::optional<SyntaxError>
+ReplyTemplate::FindUndefinedCapture(const Pattern* pattern,
+                                    const std::function<bool(const QString&)>& outside) const
 {
+    const Known known = [&](const QString& name) {
+        return (pattern && pattern->HasCapture(name)) || (outside && outside(name));
+    };
+    const Known bitField = [&](const QString& name) {
+        return pattern && pattern->IsBitField(name);
+    };
+    if (auto error = FindUnknown(data_->parts, known, bitField, NoSuchCapture))
+        return error;
     const int groups = pattern ? pattern->GroupCount() : 0;
-    for (const ReplyPart& part : data_->parts) {
-        if (part.kind == ReplyPart::Kind::Capture && !(pattern && pattern->HasCapture(part.name)))
-            return SyntaxError{part.offset, NoSuchCapture(part.name)};
-        if (part.kind == ReplyPart::Kind::Group && part.index > groups)
-            return SyntaxError{part.offset, QStringLiteral("the match has %1 expression groups, "
-                                                           "not %2")
-                                                .arg(groups)
-                                                .arg(part.index)};
-    }
-    return std::nullopt;
+    return FindGroup(data_->parts, groups, [groups](int index) {
+        return QStringLiteral("the match has %1 expression groups, not %2").arg(groups).arg(index);
+    });
 }
 
 std::optional<SyntaxError>
 ReplyTemplate::FindUndefinedCapture(const std::function<bool(const QString&)>& known) const
 {
-    for (const ReplyPart& part : data_->parts) {
-        if (part.kind == ReplyPart::Kind::Capture && !known(part.name))
-            return SyntaxError{part.offset, NoSuchVariable(part.name)};
-        if (part.kind == ReplyPart::Kind::Group)
-            return SyntaxError{part.offset, QStringLiteral("expression groups are not kept; "
-                                                           "name the capture instead")};
-    }
-    return std::nullopt;
+    const Known none = [](const QString&) { return false; };
+    if (auto error = FindUnknown(data_->parts, known, none, NoSuchVariable))
+        return error;
+    return FindGroup(data_->parts, 0, [](int) {
+        return QStringLiteral("expression groups are not kept; name the capture instead");
+    });
 }
 
 QByteArray ReplyTemplate::Render(QByteArrayView request, const Captures& captures,
-                                 quint64 counter) const
+                                 quint64 counter, const Scope* outside) const
 {
     QByteArray out;
-    for (const ReplyPart& part : data_->parts) {
-        switch (part.kind) {
-        case ReplyPart::Kind::Bytes:
-            out += part.bytes;
-            break;
-        case ReplyPart::Kind::Capture:
-            out += captures.named.value(part.name);
-            break;
-        case ReplyPart::Kind::Group:
-            out += captures.groups.value(part.index - 1);
-            break;
-        case ReplyPart::Kind::Echo:
-            out += request;
-            break;
-        case ReplyPart::Kind::Counter:
-            out += QByteArray::number(counter);
-            break;
-        case ReplyPart::Kind::CounterBytes:
-            AppendBigEndian(out, counter, part.index);
-            break;
-        case ReplyPart::Kind::Checksum:
-            out += ChecksumBytes(part.checksum, out);
-            break;
-        }
-    }
+    CaptureScope scope(captures, counter, outside);
+    Renderer(request, captures, scope).Render(data_->parts, out);
     return out;
 }

@@ -2,7 +2,10 @@
 
 #include <QHash>
 
-Responder::Responder(RuleSet rules) : rules_(std::move(rules)), hits_(rules_.rules.size(), 0) {}
+Responder::Responder(RuleSet rules) : rules_(std::move(rules)), hits_(rules_.rules.size(), 0)
+{
+    state_.Declare(rules_.state);
+}
 
 void Responder::Reload(RuleSet rules)
 {
@@ -13,6 +16,7 @@ void Responder::Reload(RuleSet rules)
     hits_.assign(rules_.rules.size(), 0);
     for (size_t i = 0; i < rules_.rules.size(); ++i)
         hits_[i] = previous.value(rules_.rules[i].name, 0);
+    state_.Declare(rules_.state);
     // The rules may have changed, so a rule over its limit is worth a word again.
     noticed_.clear();
 }
@@ -26,7 +30,7 @@ Answer Responder::AnswerDatagram(QByteArrayView datagram, const QHostAddress& pe
             continue;
         if (!rule.match)
             return Respond(int(i), datagram, Captures());
-        const MatchResult result = rule.match->Match(datagram, MatchMode::Whole);
+        const MatchResult result = rule.match->Match(datagram, MatchMode::Whole, &state_);
         if (result.matched())
             return Respond(int(i), datagram, result.captures);
         NoteOverLimit(int(i), result);
@@ -52,7 +56,7 @@ std::optional<Answer> Responder::AnswerStream(QByteArrayView unconsumed, const Q
         // With nothing to match, a rule takes all that has come, as one request.
         if (!rule.match)
             return Respond(int(i), unconsumed, Captures());
-        const MatchResult result = rule.match->Match(unconsumed, MatchMode::Prefix);
+        const MatchResult result = rule.match->Match(unconsumed, MatchMode::Prefix, &state_);
         if (result.matched())
             return Respond(int(i), unconsumed.first(result.length), result.captures);
         NoteOverLimit(int(i), result);
@@ -64,6 +68,9 @@ Answer Responder::Respond(int rule, QByteArrayView request, const Captures& capt
 {
     const Rule& matched = rules_.rules[size_t(rule)];
     const quint64 hits = ++hits_[size_t(rule)];
+    CaptureScope scope(captures, hits, &state_);
+    for (const Assignment& assignment : matched.sets)
+        state_.Apply(assignment, scope);
     Answer answer;
     answer.rule = rule;
     answer.ruleName = matched.name;
@@ -72,7 +79,7 @@ Answer Responder::Respond(int rule, QByteArrayView request, const Captures& capt
     answer.request = request.toByteArray();
     if (!matched.replies.empty()) {
         const ReplyTemplate& reply = matched.replies[(hits - 1) % matched.replies.size()];
-        answer.reply = reply.Render(request, captures, hits);
+        answer.reply = reply.Render(request, captures, hits, &state_);
     }
     return answer;
 }
@@ -95,7 +102,8 @@ QString Responder::SummaryLine() const
     for (size_t i = 0; i < rules_.rules.size(); ++i)
         parts << QStringLiteral("%1 %2").arg(rules_.rules[i].name).arg(hits_[i]);
     parts << QStringLiteral("(none) %1").arg(unmatched_);
-    return QStringLiteral("RULES: ") + parts.join(QStringLiteral(", "));
+    const QString line = QStringLiteral("RULES: ") + parts.join(QStringLiteral(", "));
+    return state_.IsEmpty() ? line : line + QStringLiteral("; state: ") + state_.Summary();
 }
 
 QStringList Responder::TakeNotices()

@@ -34,7 +34,8 @@ public:
     explicit Responder(RuleSet rules);
 
     // Swaps the rules in; open conversations keep their bytes and go on with the new rules. A
-    // rule whose name remains keeps its hit count (its replies go on in turn), as does "(none)".
+    // rule whose name remains keeps its hit count (its replies go on in turn), as does "(none)";
+    // a state name that remains keeps its value.
     void Reload(RuleSet rules);
     const RuleSet& Rules() const { return rules_; }
 
@@ -44,7 +45,8 @@ public:
     // A TCP connection's own buffer. It refers to this responder, so must not outlive it.
     Conversation Converse(const QHostAddress& peer, quint16 port);
 
-    // "RULES: <name> <hits>, ..., (none) <n>", every rule in file order.
+    // "RULES: <name> <hits>, ..., (none) <n>", every rule in file order, then "; state: " and
+    // the state's values when the rules keep any.
     QString SummaryLine() const;
     quint64 HitsOf(int rule) const { return hits_.at(size_t(rule)); }
     quint64 Unmatched() const { return unmatched_; }
@@ -63,6 +65,7 @@ private:
 
     RuleSet rules_;
     std::vector<quint64> hits_;
+    StandInState state_;
     quint64 unmatched_ = 0;
     QSet<QString> noticed_;
     QStringList notices_;

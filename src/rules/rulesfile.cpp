@@ -1,10 +1,13 @@
 #include "rules/rulesfile.h"
 
+#include "rules/lexer.h"
 #include "rules/tomlreader.h"
 
 #include <QFile>
 #include <QHash>
 #include <QRegularExpression>
+
+#include <algorithm>
 
 namespace {
 
@@ -36,6 +39,10 @@ public:
 private:
     void ReadTopLevel(const toml::table& document);
     void ReadEncoding(const toml::node& node);
+    void ReadState(const toml::node& node);
+    bool ReadStateValue(const toml::key& key, const toml::node& node);
+    bool ReadSets(const toml::node& node, Rule& rule);
+    bool ReadSet(const toml::node& node, Rule& rule);
     void ReadRules(const toml::node& node);
     void ReadRule(const toml::table& table);
     bool ReadRuleKey(const toml::key& key, const toml::node& node, Rule& rule);
@@ -55,6 +62,9 @@ void RulesReader::ReadTopLevel(const toml::table& document)
     // The encoding first: the patterns' quoted text depends on it.
     if (const toml::node* encoding = document.get("encoding"))
         ReadEncoding(*encoding);
+    // The state next: rules read it.
+    if (const toml::node* state = document.get("state"))
+        ReadState(*state);
     for (const auto& [key, node] : document) {
         if (key == "idle") {
             const std::optional<std::chrono::milliseconds> idle = ReadDuration(node, "idle");
@@ -64,7 +74,7 @@ void RulesReader::ReadTopLevel(const toml::table& document)
                 set_.idle = *idle;
         } else if (key == "rule") {
             ReadRules(node);
-        } else if (key != "encoding") {
+        } else if (key != "encoding" && key != "state") {
             Error(key.source().begin,
                   QStringLiteral("unknown key \"%1\"").arg(ToQString(key.str())));
         }
@@ -83,6 +93,47 @@ void RulesReader::ReadEncoding(const toml::node& node)
         set_.encoding = TextEncoding::Windows31J;
     else
         Error(node.source().begin, QStringLiteral("encoding is \"utf-8\" or \"windows-31j\""));
+}
+
+void RulesReader::ReadState(const toml::node& node)
+{
+    const toml::table* table = node.as_table();
+    if (!table) {
+        Error(node.source().begin, QStringLiteral("state is a table: [state]"));
+        return;
+    }
+    for (const auto& [key, value] : *table)
+        ReadStateValue(key, value);
+}
+
+bool RulesReader::ReadStateValue(const toml::key& key, const toml::node& node)
+{
+    StateDeclaration declaration;
+    declaration.name = ToQString(key.str());
+    if (!IsName(declaration.name))
+        return Error(key.source().begin, QStringLiteral("a state name is a letter or _, then "
+                                                        "letters, digits or _"));
+    const auto number = [&](const toml::node& element, quint64& out) {
+        const std::optional<int64_t> value = element.value_exact<int64_t>();
+        if (value && *value >= 0)
+            out = quint64(*value);
+        return (value && *value >= 0) ||
+               Error(element.source().begin, QStringLiteral("a state value is a whole number, 0 "
+                                                            "or more, or an array of them"));
+    };
+    if (const toml::array* array = node.as_array()) {
+        declaration.table = true;
+        for (const toml::node& element : *array) {
+            quint64 value = 0;
+            if (!number(element, value))
+                return false;
+            declaration.initial.push_back(value);
+        }
+    } else if (!number(node, declaration.value)) {
+        return false;
+    }
+    set_.state.push_back(std::move(declaration));
+    return true;
 }
 
 void RulesReader::ReadRules(const toml::node& node)
@@ -147,6 +198,8 @@ bool RulesReader::ReadRuleKey(const toml::key& key, const toml::node& node, Rule
     }
     if (key == "proto")
         return ReadProtocol(node, rule);
+    if (key == "set")
+        return ReadSets(node, rule);
     return Error(key.source().begin,
                  QStringLiteral("unknown key \"%1\" in a rule").arg(ToQString(key.str())));
 }
@@ -176,7 +229,8 @@ bool RulesReader::ReadMatch(const toml::node& node, Rule& rule)
     if (!text)
         return false;
     SyntaxError error;
-    rule.match = Pattern::Parse(ToQString(*text), set_.encoding, error);
+    rule.match = Pattern::Parse(ToQString(*text), set_.encoding, error,
+                                [this](const QString& name) { return set_.DeclaresState(name); });
     return rule.match || Error(PositionIn(node, error.offset), error.reason);
 }
 
@@ -204,11 +258,52 @@ bool RulesReader::ReadReply(const toml::node& node, Rule& rule)
         ReplyTemplate::Parse(ToQString(*text), set_.encoding, error);
     if (!reply)
         return Error(PositionIn(node, error.offset), error.reason);
-    const std::optional<SyntaxError> undefined =
-        reply->FindUndefinedCapture(rule.match ? &*rule.match : nullptr);
+    const std::optional<SyntaxError> undefined = reply->FindUndefinedCapture(
+        rule.match ? &*rule.match : nullptr,
+        [this](const QString& name) { return set_.DeclaresState(name); });
     if (undefined && checkCaptures_)
         return Error(PositionIn(node, undefined->offset), undefined->reason);
     rule.replies.push_back(std::move(*reply));
+    return true;
+}
+
+bool RulesReader::ReadSets(const toml::node& node, Rule& rule)
+{
+    const toml::array* sets = node.as_array();
+    if (!sets)
+        return ReadSet(node, rule);
+    bool ok = true;
+    for (const toml::node& element : *sets)
+        ok = ReadSet(element, rule) && ok;
+    return ok;
+}
+
+bool RulesReader::ReadSet(const toml::node& node, Rule& rule)
+{
+    const std::string* text = StringOf(node, "set");
+    if (!text)
+        return false;
+    SyntaxError error;
+    std::optional<Assignment> assignment = Assignment::Parse(ToQString(*text), error);
+    if (!assignment)
+        return Error(PositionIn(node, error.offset), error.reason);
+    const QString target = QStringLiteral("state.") + assignment->target;
+    if (!set_.DeclaresState(target))
+        return Error(PositionIn(node, assignment->targetOffset),
+                     QStringLiteral("\"%1\" is not in the [state] table").arg(assignment->target));
+    if (set_.DeclaresTable(target) != assignment->index.has_value())
+        return Error(PositionIn(node, assignment->targetOffset),
+                     assignment->index
+                         ? QStringLiteral("\"%1\" is one value, not a table").arg(assignment->target)
+                         : QStringLiteral("\"%1\" is a table: write %1[INDEX]")
+                               .arg(assignment->target));
+    const auto known = [&](const QString& name) {
+        return name == QLatin1String("counter") || set_.DeclaresState(name) ||
+               (rule.match && checkCaptures_ && rule.match->HasCapture(name)) || !checkCaptures_;
+    };
+    if (const std::optional<SyntaxError> unknown = assignment->FindUnknownName(known))
+        return Error(PositionIn(node, unknown->offset), unknown->reason);
+    rule.sets.push_back(std::move(*assignment));
     return true;
 }
 
@@ -230,6 +325,20 @@ bool Rule::Accepts(Protocol protocol, const QHostAddress& peer) const
     if (!(protocol == Protocol::Tcp ? tcp : udp))
         return false;
     return !from || from->Contains(peer);
+}
+
+bool RuleSet::DeclaresState(const QString& name) const
+{
+    return std::any_of(state.begin(), state.end(), [&](const StateDeclaration& declaration) {
+        return name == QStringLiteral("state.") + declaration.name;
+    });
+}
+
+bool RuleSet::DeclaresTable(const QString& name) const
+{
+    return std::any_of(state.begin(), state.end(), [&](const StateDeclaration& declaration) {
+        return declaration.table && name == QStringLiteral("state.") + declaration.name;
+    });
 }
 
 RulesLoad LoadRulesFile(const QString& path)

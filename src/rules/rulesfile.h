@@ -2,6 +2,7 @@
 
 #include "rules/pattern.h"
 #include "rules/replytemplate.h"
+#include "rules/standinstate.h"
 #include "rules/syntax.h"
 #include "rules/values.h"
 
@@ -20,6 +21,7 @@ struct Rule {
     QString name;
     std::optional<Pattern> match;       // none: any request
     std::vector<ReplyTemplate> replies; // sent in turn; none: the request is swallowed
+    std::vector<Assignment> sets;       // done in order when the rule matches, before replying
     std::chrono::milliseconds delay{0};
     bool close = false; // close the TCP connection after the reply
     std::optional<AddressRange> from;
@@ -33,6 +35,11 @@ struct RuleSet {
     std::chrono::milliseconds idle{200}; // unmatched stream bytes are dropped after this quiet
     TextEncoding encoding = TextEncoding::Utf8;
     std::vector<Rule> rules; // tried in this order
+    std::vector<StateDeclaration> state;
+
+    // Whether `name` ("state.reg") is declared, and as a table.
+    bool DeclaresState(const QString& name) const;
+    bool DeclaresTable(const QString& name) const;
 };
 
 struct RulesLoad {

@@ -223,7 +223,7 @@ void TestCli::exitStatuses_data()
         << "";
     QTest::newRow("run: a value nothing sets")
         << QStringList{"run", "{dir}/unset.toml", "--var", "sid=\"1\""} << 2 << ""
-        << "{dir}/unset.toml:4:19: nothing sets \"session\" before it is used";
+        << "{dir}/unset.toml:4:19: unknown name \"session\": nothing sets it before it is used";
 }
 
 void TestCli::exitStatuses()
