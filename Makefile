@@ -46,9 +46,10 @@ run: configure
 	$(BUILD)/peertest $(ARGS)
 
 # The replay tests capture real traffic with tcpdump and turn captures into pcapng with editcap;
-# without them (or without root) those tests skip.
+# the device tests run real Modbus and CoAP clients against a stand-in; without them (or without
+# root) those tests skip.
 test-tools:
-	@$(MAKE) --no-print-directory deps PACKAGES="tcpdump wireshark-common"
+	@$(MAKE) --no-print-directory deps PACKAGES="tcpdump wireshark-common mbpoll python3-pymodbus libcoap3-bin"
 
 test: build test-locale test-tools
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
