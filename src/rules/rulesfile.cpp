@@ -176,7 +176,8 @@ bool RulesReader::ReadMatch(const toml::node& node, Rule& rule)
     if (!text)
         return false;
     SyntaxError error;
-    rule.match = Pattern::Parse(ToQString(*text), set_.encoding, error);
+    rule.matchText = ToQString(*text);
+    rule.match = Pattern::Parse(rule.matchText, set_.encoding, error);
     return rule.match || Error(PositionIn(node, error.offset), error.reason);
 }
 

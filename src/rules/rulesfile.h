@@ -19,6 +19,7 @@ enum class Protocol { Tcp, Udp };
 struct Rule {
     QString name;
     std::optional<Pattern> match;       // none: any request
+    QString matchText;                  // as written, for telling where a request departs
     std::vector<ReplyTemplate> replies; // sent in turn; none: the request is swallowed
     std::chrono::milliseconds delay{0};
     bool close = false; // close the TCP connection after the reply
