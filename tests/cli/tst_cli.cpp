@@ -110,6 +110,40 @@ private:
     QTcpServer server_;
 };
 
+// Answers "BIG\r\n" with 100,000 bytes, all "A" but a "B" at offset 50,000, and "HUGE\r\n"
+// with 1.2 MiB of "A", which never ends a line.
+class LongAnswerPeer : public QObject {
+public:
+    LongAnswerPeer()
+    {
+        server_.listen(QHostAddress::LocalHost, 0);
+        connect(&server_, &QTcpServer::newConnection, this, [this] {
+            QTcpSocket* socket = server_.nextPendingConnection();
+            connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+                while (socket->canReadLine()) {
+                    const QByteArray line = socket->readLine();
+                    if (line == "BIG\r\n")
+                        socket->write(QByteArray(50000, 'A') + 'B' + QByteArray(49999, 'A'));
+                    else if (line == "HUGE\r\n")
+                        socket->write(QByteArray(1200 * 1024, 'A'));
+                }
+            });
+        });
+    }
+    quint16 port() const { return server_.serverPort(); }
+
+private:
+    QTcpServer server_;
+};
+
+qsizetype LongestLine(const QString& text)
+{
+    qsizetype longest = 0;
+    for (const QStringView line : QStringView(text).split(u'\n'))
+        longest = std::max(longest, line.size());
+    return longest;
+}
+
 } // namespace
 
 class TestCli : public QObject {
@@ -119,7 +153,10 @@ private slots:
     void exitStatuses_data();
     void exitStatuses();
     void scriptCapturesOnAKeptConnection();
+    void longAnswersShortened_data();
+    void longAnswersShortened();
     void serveAnswersAHundredPeersAtOnce();
+    void serveTellsAnUnmatchedDatagram();
     void serveStopsWithHitCounts();
 
 private:
@@ -217,9 +254,18 @@ void TestCli::exitStatuses_data()
         << QStringList{"rules", "{dir}/rules.toml", "--input", "\"PING7\\r\\n\""} << 0
         << "rule: ping\nrequest: 50494E47370D0A \"PING7\\r\\n\"\nreply: 504F4E4720370D0A"
         << "";
-    QTest::newRow("rules: no rule answers")
+    // The rule that agrees with the longest start of the input, whichever comes first in the file.
+    QTest::newRow("rules: no rule answers, the first rule closest")
         << QStringList{"rules", "{dir}/rules.toml", "--input", "\"PONG\""} << 1
-        << "no rule answers it"
+        << "no rule answers it; closest: \"ping\", which parts at byte 1 (expected 49, got 4F)\n"
+        << "";
+    QTest::newRow("rules: no rule answers, a later rule closest")
+        << QStringList{"rules", "{dir}/rules.toml", "--input", "\"QUIT\\r\\n\""} << 1
+        << "no rule answers it; closest: \"quiet\", which parts at byte 3 (expected 45, got 54)\n"
+        << "";
+    QTest::newRow("rules: no rule answers yet")
+        << QStringList{"rules", "{dir}/rules.toml", "--input", "\"SLO\""} << 1
+        << "no rule answers it; closest: \"slow\", which agrees with all 3 bytes but wants more\n"
         << "";
     QTest::newRow("run: a value nothing sets")
         << QStringList{"run", "{dir}/unset.toml", "--var", "sid=\"1\""} << 2 << ""
@@ -303,6 +349,77 @@ expect = '"HI\r\n"'
              qPrintable(failure));
 }
 
+// Each row: the arguments ({big} is a LongAnswerPeer's port), whether the JUnit report is
+// looked at rather than standard error, what that must match and must not hold, and at most how
+// long it and each transcript line may be (-1: no bound; then it must be over 100,000).
+void TestCli::longAnswersShortened_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("report");
+    QTest::addColumn<QString>("holds");
+    QTest::addColumn<QString>("lacks");
+    QTest::addColumn<int>("most");
+    const QString expectB = QStringLiteral("{x:50000} \"A\"");
+    const QString shortened =
+        QStringLiteral("received: \\d{5,} bytes, shortened \\(--full shows all\\): \\[0\\] 4141.* "
+                       "\\.\\.\\. \\[49992\\] 4141414141414141424141.*AAAAAAAABAAA");
+    QTest::newRow("send") << QStringList{"send", "tcp://127.0.0.1:{big}", "\"BIG\\r\\n\"",
+                                         "--expect", expectB}
+                          << false << shortened + "[^\\n]*\\n  first differing offset: 50000"
+                          << "" << 1000;
+    QTest::newRow("send --full") << QStringList{"send",          "tcp://127.0.0.1:{big}",
+                                                "\"BIG\\r\\n\"", "--expect",
+                                                expectB,         "--full"}
+                                 << false << "received: (?:41){1000}"
+                                 << "shortened" << -1;
+    QTest::newRow("run, JUnit") << QStringList{"run", "{dir}/big.toml", "--junit", "{dir}/big.xml"}
+                                << true << shortened << "" << 2000;
+    QTest::newRow("send, 1 MiB limit")
+        << QStringList{"send", "tcp://127.0.0.1:{big}", "\"HUGE\\r\\n\"", "--expect",
+                       "\"A\" * \"\\r\\n\""}
+        << false
+        << "the answer reached the 1 MiB limit before the pattern matched\n.*\n  received: "
+           "\\d{7} bytes, shortened"
+        << "first differing offset" << 1000;
+}
+
+// A long answer that fails is shown by its ends and the bytes around its first difference, in
+// the message, the report and the transcript, unless --full; one that reaches the 1 MiB limit
+// says so rather than naming an offset the pattern's "*" would have taken.
+void TestCli::longAnswersShortened()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, report);
+    QFETCH(QString, holds);
+    QFETCH(QString, lacks);
+    QFETCH(int, most);
+    LongAnswerPeer peer;
+    const QString big = QString::number(peer.port());
+    WriteFile(dir_.filePath(QStringLiteral("big.toml")),
+              QStringLiteral("target = \"tcp://127.0.0.1:%1\"\n[[test]]\nname = \"big\"\n"
+                             "send = '\"BIG\\r\\n\"'\nexpect = '{x:50000} \"A\"'\n")
+                  .arg(big)
+                  .toUtf8());
+    for (QString& argument : arguments)
+        argument = Expand(argument).replace(QStringLiteral("{big}"), big);
+    const Finished run = RunCli(arguments);
+    QCOMPARE(run.status, 1);
+    QString text = run.err;
+    if (report) {
+        QFile file(dir_.filePath(QStringLiteral("big.xml")));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        text = QString::fromUtf8(file.readAll());
+    }
+    QVERIFY2(text.contains(QRegularExpression(holds)), qPrintable(text.left(2000)));
+    QVERIFY2(lacks.isEmpty() || !text.contains(lacks), qPrintable(text.left(2000)));
+    if (most < 0) {
+        QVERIFY(text.size() > 100000);
+    } else {
+        QVERIFY2(text.size() < most, qPrintable(text.left(2000)));
+        QVERIFY2(LongestLine(run.out) < 1000, qPrintable(run.out.left(2000)));
+    }
+}
+
 void TestCli::serveAnswersAHundredPeersAtOnce()
 {
     constexpr int kPeers = 100;
@@ -341,6 +458,25 @@ void TestCli::serveAnswersAHundredPeersAtOnce()
         QVERIFY(text.contains(" 127.0.0.1:" + QByteArray::number(peer->localPort()) + "\r\n"));
 }
 
+// As unmatched TCP bytes are: in the transcript and the day log, counted in bytes.
+void TestCli::serveTellsAnUnmatchedDatagram()
+{
+    QUdpSocket peer;
+    peer.writeDatagram("HELLO", QHostAddress::LocalHost, udpPort_.toUShort());
+    QString out;
+    QVERIFY2(QTest::qWaitFor(
+                 [&] {
+                     out += QString::fromUtf8(serve_.readAllStandardOutput());
+                     return out.contains(QStringLiteral("UNMATCHED[5]"));
+                 },
+                 5000),
+             qPrintable(out));
+    QFile log(dir_.filePath(QDate::currentDate().toString(QStringLiteral("dd")) +
+                            QStringLiteral(".LOG")));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(log.readAll().contains("UNMATCHED[5]"));
+}
+
 void TestCli::serveStopsWithHitCounts()
 {
     ::kill(pid_t(serve_.processId()), SIGTERM);
@@ -349,7 +485,7 @@ void TestCli::serveStopsWithHitCounts()
     QCOMPARE(serve_.exitCode(), 0);
     const QString out = QString::fromUtf8(serve_.readAllStandardOutput());
     QVERIFY2(out.contains(QRegularExpression(
-                 QStringLiteral("RULES: ping [1-9][0-9]{2}, slow 1, quiet 1, \\(none\\) 0\n$"))),
+                 QStringLiteral("RULES: ping [1-9][0-9]{2}, slow 1, quiet 1, \\(none\\) 1\n$"))),
              qPrintable(out.right(300)));
 }
 
