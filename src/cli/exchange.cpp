@@ -5,9 +5,6 @@
 
 namespace {
 
-// An answer that grows past this without matching will not match.
-constexpr qsizetype kMostUnmatched = 1 << 20;
-
 Awaited Failure(Awaited::Kind kind, const QByteArray& received, const QString& why)
 {
     Awaited awaited;
@@ -87,7 +84,9 @@ std::optional<Awaited> Judge(const Expectation& expectation, QByteArray& pending
     if (expectation.FirstDifference(pending, false).definite)
         return Mismatch(expectation, pending, false, QStringLiteral("the answer does not match"));
     if (pending.size() >= kMostUnmatched)
-        return Mismatch(expectation, pending, false, QStringLiteral("1 MiB came without matching"));
+        return Failure(Awaited::Kind::TooLong, pending,
+                       QStringLiteral("the answer reached the 1 MiB limit before the pattern "
+                                      "matched"));
     return std::nullopt;
 }
 

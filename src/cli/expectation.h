@@ -30,6 +30,12 @@ public:
     // Judged by the bytes the pattern fixes from its start (literal bytes, ?? and fixed-length
     // captures), up to its first part of open length.
     Difference FirstDifference(QByteArrayView received, bool whole) const;
+    // The byte the fixed head holds at `offset`: -1 for any byte; none past the head.
+    std::optional<int> HeadByte(qsizetype offset) const
+    {
+        return offset < qsizetype(head_.size()) ? std::optional<int>(head_[size_t(offset)])
+                                                : std::nullopt;
+    }
     QString Text() const { return text_; }
     // Whether a match sets the capture `name`.
     bool Captures(const QString& name) const { return pattern_.HasCapture(name); }

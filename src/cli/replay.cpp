@@ -1,5 +1,6 @@
 // peertest-cli replay CAPTURE --to TARGET: the client side of captured conversations, sent again
 // to a peer in lockstep with its answers, which --check compares with the captured ones.
+#include "cli/bytestext.h"
 #include "cli/commands.h"
 #include "cli/conventions.h"
 #include "cli/record.h"
@@ -34,6 +35,7 @@ struct ReplayPlan {
     CaptureRequest request;
     ReplayPace pace;
     QString junit;
+    bool full = false;
     RecordPlace record;
 };
 
@@ -61,6 +63,7 @@ void AddReplayOptions(QCommandLineParser& parser)
         {QStringLiteral("junit"),
          QStringLiteral("Write a JUnit XML report to FILE, a testcase a conversation."),
          QStringLiteral("FILE")},
+        {QStringLiteral("full"), QStringLiteral("Show long payloads whole, not shortened.")},
     });
     AddRecordOptions(parser);
 }
@@ -135,6 +138,7 @@ bool ReadReplayPlan(const QCommandLineParser& parser, ReplayPlan& plan, CliFailu
 {
     plan.capture = parser.positionalArguments().constFirst();
     plan.pace.check = parser.isSet(QStringLiteral("check"));
+    plan.full = parser.isSet(QStringLiteral("full"));
     plan.record = RecordPlaceFrom(parser, false);
     const auto timeout =
         DurationOption(parser, QStringLiteral("timeout"), plan.pace.timeout, failure);
@@ -221,18 +225,19 @@ static_assert(int(Reading::Kind::Bytes) == int(ReplayLink::Got::Kind::Bytes) &&
               int(Reading::Kind::Refused) == int(ReplayLink::Got::Kind::Refused) &&
               int(Reading::Kind::Closed) == int(ReplayLink::Got::Kind::Closed));
 
-TestOutcome TestOutcomeOf(const Conversation& conversation, const PlayOutcome& played)
+TestOutcome TestOutcomeOf(const Conversation& conversation, const PlayOutcome& played, bool full)
 {
     TestOutcome outcome;
     outcome.name = conversation.Name();
     outcome.result = TestOutcome::Result(int(played.result));
     outcome.message = played.message;
     outcome.nanoseconds = played.nanoseconds;
+    outcome.request = played.request;
     if (played.offset) {
-        outcome.expected = played.expected.isEmpty()
-                               ? QStringLiteral("nothing")
-                               : QString::fromLatin1(played.expected.toHex().toUpper() + ' ' +
-                                                     QuotedText(played.expected));
+        outcome.expected =
+            played.expected.isEmpty()
+                ? QStringLiteral("nothing")
+                : QString::fromLatin1(BytesText(played.expected, full, played.offset));
         outcome.received = played.received;
         outcome.offset = played.offset;
     }
@@ -249,13 +254,14 @@ int Report(const ReplayPlan& plan, const std::vector<Conversation>& conversation
 {
     std::vector<TestOutcome> outcomes;
     for (size_t i = 0; i < played.size(); ++i)
-        outcomes.push_back(TestOutcomeOf(conversations[i], played[i]));
-    const QByteArray text = PlainReport(outcomes);
+        outcomes.push_back(TestOutcomeOf(conversations[i], played[i], plan.full));
+    const QByteArray text = PlainReport(outcomes, plan.full);
     std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
     std::fflush(stdout);
     QString why;
     if (!plan.junit.isEmpty() &&
-        !WriteJUnitReport(plan.junit, QFileInfo(plan.capture).completeBaseName(), outcomes, why))
+        !WriteJUnitReport(plan.junit, QFileInfo(plan.capture).completeBaseName(), outcomes,
+                          plan.full, why))
         return CliFailure{kWrongInput, QStringLiteral("--junit: ") + why}.Print();
     return StatusOf(outcomes);
 }
@@ -263,7 +269,7 @@ int Report(const ReplayPlan& plan, const std::vector<Conversation>& conversation
 int RunReplay(const ReplayPlan& plan, const std::vector<Conversation>& conversations)
 {
     Record record(plan.record, QStringLiteral("peertest-cli replay ") + plan.capture);
-    Transcript transcript;
+    Transcript transcript(true, plan.full);
     const LinkOpener open = [&](const Conversation& conversation,
                                 QString& why) -> std::unique_ptr<ReplayLink> {
         RecordedReplayLink::NoteFor(transcript, plan.target, conversation.Name());

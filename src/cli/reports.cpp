@@ -1,10 +1,10 @@
 #include "cli/reports.h"
 
+#include "cli/bytestext.h"
 #include "cli/conventions.h"
+#include "cli/transcript.h"
 
 #include <QFileInfo>
-
-#include "cli/transcript.h"
 
 #include <QDateTime>
 #include <QSaveFile>
@@ -27,11 +27,11 @@ QString Printable(const QString& text, bool keepLineBreaks = false)
     return out;
 }
 
-QString ReceivedText(const QByteArray& received)
+QString ReceivedText(const TestOutcome& outcome, bool full)
 {
-    if (received.isEmpty())
+    if (outcome.received.isEmpty())
         return QStringLiteral("nothing");
-    return QString::fromLatin1(received.toHex().toUpper() + ' ' + QuotedText(received));
+    return QString::fromLatin1(BytesText(outcome.received, full, outcome.offset));
 }
 
 int CountOf(const std::vector<TestOutcome>& outcomes, Result result)
@@ -45,7 +45,8 @@ QString Seconds(qint64 nanoseconds)
     return QString::number(double(nanoseconds) / 1e9, 'f', 3);
 }
 
-void WriteTestCase(QXmlStreamWriter& xml, const QString& suite, const TestOutcome& outcome)
+void WriteTestCase(QXmlStreamWriter& xml, const QString& suite, const TestOutcome& outcome,
+                   bool full)
 {
     xml.writeStartElement(QStringLiteral("testcase"));
     xml.writeAttribute(QStringLiteral("classname"), Printable(suite));
@@ -60,7 +61,7 @@ void WriteTestCase(QXmlStreamWriter& xml, const QString& suite, const TestOutcom
         xml.writeAttribute(QStringLiteral("message"), Printable(outcome.message));
         xml.writeAttribute(QStringLiteral("type"),
                            error ? QStringLiteral("unreachable") : QStringLiteral("mismatch"));
-        xml.writeCharacters(Printable(FailureDetails(outcome), true));
+        xml.writeCharacters(Printable(FailureDetails(outcome, full), true));
         xml.writeEndElement();
     }
     xml.writeEndElement();
@@ -73,20 +74,23 @@ QByteArray YamlQuoted(const QString& text)
 
 } // namespace
 
-QString FailureDetails(const TestOutcome& outcome)
+QString FailureDetails(const TestOutcome& outcome, bool full)
 {
     QString details = outcome.message;
+    if (!outcome.request.isEmpty())
+        details +=
+            QStringLiteral("\nrequest: ") + QString::fromLatin1(BytesText(outcome.request, full));
     if (!outcome.expected.isEmpty())
         details += QStringLiteral("\nexpected: ") + outcome.expected;
     if (!outcome.expected.isEmpty() || !outcome.received.isEmpty())
-        details += QStringLiteral("\nreceived: ") + ReceivedText(outcome.received);
+        details += QStringLiteral("\nreceived: ") + ReceivedText(outcome, full);
     if (outcome.offset && !outcome.expected.isEmpty())
         details += QStringLiteral("\nfirst differing offset: %1").arg(*outcome.offset);
     return details;
 }
 
 bool WriteJUnitReport(const QString& path, const QString& suite,
-                      const std::vector<TestOutcome>& outcomes, QString& why)
+                      const std::vector<TestOutcome>& outcomes, bool full, QString& why)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
@@ -113,7 +117,7 @@ bool WriteJUnitReport(const QString& path, const QString& suite,
     xml.writeAttribute(QStringLiteral("timestamp"),
                        QDateTime::currentDateTime().toString(Qt::ISODate));
     for (const TestOutcome& outcome : outcomes)
-        WriteTestCase(xml, suite, outcome);
+        WriteTestCase(xml, suite, outcome, full);
     xml.writeEndDocument();
     if (xml.hasError() || !file.commit()) {
         why = QStringLiteral("%1: %2").arg(path, file.errorString());
@@ -122,7 +126,7 @@ bool WriteJUnitReport(const QString& path, const QString& suite,
     return true;
 }
 
-QByteArray TapReport(const std::vector<TestOutcome>& outcomes)
+QByteArray TapReport(const std::vector<TestOutcome>& outcomes, bool full)
 {
     QByteArray tap = "TAP version 13\n1.." + QByteArray::number(qsizetype(outcomes.size())) + '\n';
     int number = 0;
@@ -139,9 +143,13 @@ QByteArray TapReport(const std::vector<TestOutcome>& outcomes)
         if (ok)
             continue;
         tap += "  ---\n  message: " + YamlQuoted(outcome.message) + '\n';
+        if (!outcome.request.isEmpty())
+            tap +=
+                "  request: " + YamlQuoted(QString::fromLatin1(BytesText(outcome.request, full))) +
+                '\n';
         if (!outcome.expected.isEmpty()) {
             tap += "  expected: " + YamlQuoted(outcome.expected) + '\n';
-            tap += "  received: " + YamlQuoted(ReceivedText(outcome.received)) + '\n';
+            tap += "  received: " + YamlQuoted(ReceivedText(outcome, full)) + '\n';
             tap += "  offset: " + QByteArray::number(outcome.offset.value_or(0)) + '\n';
         }
         tap += "  ...\n";
@@ -149,7 +157,7 @@ QByteArray TapReport(const std::vector<TestOutcome>& outcomes)
     return tap;
 }
 
-QByteArray PlainReport(const std::vector<TestOutcome>& outcomes)
+QByteArray PlainReport(const std::vector<TestOutcome>& outcomes, bool full)
 {
     QByteArray text;
     for (const TestOutcome& outcome : outcomes) {
@@ -160,7 +168,8 @@ QByteArray PlainReport(const std::vector<TestOutcome>& outcomes)
             text += "SKIP " + outcome.name.toUtf8() + ": " + outcome.message.toUtf8() + '\n';
         else
             text += "FAIL " + outcome.name.toUtf8() + ": " +
-                    FailureDetails(outcome).replace(u'\n', QStringLiteral("\n  ")).toUtf8() + '\n';
+                    FailureDetails(outcome, full).replace(u'\n', QStringLiteral("\n  ")).toUtf8() +
+                    '\n';
     }
     text += QByteArray::number(CountOf(outcomes, Result::Passed)) + " passed, " +
             QByteArray::number(qsizetype(outcomes.size()) - CountOf(outcomes, Result::Passed) -

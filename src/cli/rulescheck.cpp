@@ -1,4 +1,5 @@
 // peertest-cli rules RULES: checks a rules file; with --input, shows how it would answer.
+#include "cli/closestrule.h"
 #include "cli/commands.h"
 #include "cli/conventions.h"
 #include "cli/payloads.h"
@@ -64,8 +65,11 @@ int ShowAnswers(Responder& responder, const QByteArray& input, bool udp, const Q
         if (answer.matched())
             PrintAnswer(answer);
     }
-    if (!answered)
-        Print(QStringLiteral("no rule answers it"));
+    if (!answered) {
+        const QString closest = ClosestRule(responder.Rules(), input, udp, peer);
+        Print(QStringLiteral("no rule answers it") +
+              (closest.isEmpty() ? QString() : QStringLiteral("; ") + closest));
+    }
     if (left > 0)
         Print(QStringLiteral("left unmatched: %1 bytes").arg(left));
     return answered ? kPassed : kFailed;

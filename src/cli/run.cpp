@@ -28,6 +28,7 @@ void AddRunOptions(QCommandLineParser& parser)
          QStringLiteral("Set NAME for the payloads (hex or quoted text); repeatable."),
          QStringLiteral("NAME=PAYLOAD")},
         {QStringLiteral("fail-fast"), QStringLiteral("Skip the tests after the first failure.")},
+        {QStringLiteral("full"), QStringLiteral("Show long payloads whole, not shortened.")},
     });
     AddRecordOptions(parser);
 }
@@ -35,14 +36,15 @@ void AddRunOptions(QCommandLineParser& parser)
 int Report(const QCommandLineParser& parser, const Script& script,
            const std::vector<TestOutcome>& outcomes)
 {
-    const QByteArray text =
-        parser.isSet(QStringLiteral("tap")) ? TapReport(outcomes) : PlainReport(outcomes);
+    const bool full = parser.isSet(QStringLiteral("full"));
+    const QByteArray text = parser.isSet(QStringLiteral("tap")) ? TapReport(outcomes, full)
+                                                                : PlainReport(outcomes, full);
     std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
     std::fflush(stdout);
     QString why;
     if (parser.isSet(QStringLiteral("junit")) &&
         !WriteJUnitReport(parser.value(QStringLiteral("junit")),
-                          QFileInfo(script.path).completeBaseName(), outcomes, why))
+                          QFileInfo(script.path).completeBaseName(), outcomes, full, why))
         return CliFailure{kWrongInput, QStringLiteral("--junit: ") + why}.Print();
     return StatusOf(outcomes);
 }
@@ -71,7 +73,8 @@ int RunCommand(const QStringList& arguments)
         return kWrongInput;
     }
     Record record(RecordPlaceFrom(parser, false), QStringLiteral("peertest-cli run ") + path);
-    Transcript transcript(!parser.isSet(QStringLiteral("tap")));
+    Transcript transcript(!parser.isSet(QStringLiteral("tap")),
+                          parser.isSet(QStringLiteral("full")));
     ScriptRunner runner(*load.script, *variables, transcript, record);
     const std::vector<TestOutcome> outcomes =
         runner.RunAll(parser.isSet(QStringLiteral("fail-fast")));

@@ -153,6 +153,7 @@ std::optional<TestOutcome> ScriptRunner::Expect(const Step& step, TestState& sta
                 StepName(step, state.stepNumber) + QStringLiteral(": ") + awaited.why);
     outcome.expected = step.expectation->Text();
     outcome.received = awaited.received;
-    outcome.offset = awaited.offset;
+    if (awaited.kind != Awaited::Kind::TooLong) // where a part of open length ends is unknown
+        outcome.offset = awaited.offset;
     return outcome;
 }

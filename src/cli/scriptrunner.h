@@ -22,6 +22,7 @@ struct TestOutcome {
     QString expected;
     QByteArray received;
     std::optional<qsizetype> offset;
+    QByteArray request; // replay: what the exchange that failed sent, if anything
     qint64 nanoseconds = 0;
 };
 

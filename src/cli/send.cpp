@@ -1,4 +1,5 @@
 // peertest-cli send TARGET PAYLOAD: one exchange (or --repeat N) with a peer.
+#include "cli/bytestext.h"
 #include "cli/commands.h"
 #include "cli/exchange.h"
 #include "cli/payloads.h"
@@ -19,6 +20,7 @@ struct SendPlan {
     std::chrono::milliseconds interval{0};
     int repeat = 1;
     bool quiet = false;
+    bool full = false;
     RecordPlace record;
 };
 
@@ -42,6 +44,7 @@ void AddSendOptions(QCommandLineParser& parser)
         {QStringLiteral("interval"), QStringLiteral("Pause between exchanges (default 0ms)."),
          QStringLiteral("DUR")},
         {QStringLiteral("quiet"), QStringLiteral("Print only each answer, in hex.")},
+        {QStringLiteral("full"), QStringLiteral("Show long payloads whole, not shortened.")},
     });
     AddRecordOptions(parser);
 }
@@ -65,6 +68,7 @@ bool ReadSendPlan(const QCommandLineParser& parser, SendPlan& plan, CliFailure& 
         return false;
     }
     plan.quiet = parser.isSet(QStringLiteral("quiet"));
+    plan.full = parser.isSet(QStringLiteral("full"));
     plan.record = RecordPlaceFrom(parser, false);
     const auto timeout = DurationOption(parser, QStringLiteral("timeout"), plan.timeout, failure);
     const auto interval =
@@ -82,18 +86,22 @@ bool ReadSendPlan(const QCommandLineParser& parser, SendPlan& plan, CliFailure& 
     return !parser.isSet(QStringLiteral("expect")) || plan.expectation;
 }
 
-CliFailure ExchangeFailure(const Awaited& awaited, const Expectation* expectation)
+CliFailure ExchangeFailure(const Awaited& awaited, const Expectation* expectation, bool full)
 {
+    // Past the limit, where a part of open length would have ended is unknown.
+    const bool offset = expectation && awaited.kind != Awaited::Kind::Closed &&
+                        awaited.kind != Awaited::Kind::TooLong;
     QString message = awaited.why;
     if (expectation)
         message += QStringLiteral("\n  expected: ") + expectation->Text();
     if (expectation || !awaited.received.isEmpty())
-        message +=
-            QStringLiteral("\n  received: ") +
-            (awaited.received.isEmpty() ? QStringLiteral("nothing")
-                                        : QString::fromLatin1(awaited.received.toHex().toUpper() +
-                                                              ' ' + QuotedText(awaited.received)));
-    if (expectation && awaited.kind != Awaited::Kind::Closed)
+        message += QStringLiteral("\n  received: ") +
+                   (awaited.received.isEmpty()
+                        ? QStringLiteral("nothing")
+                        : QString::fromLatin1(BytesText(
+                              awaited.received, full,
+                              offset ? std::optional<qsizetype>(awaited.offset) : std::nullopt)));
+    if (offset)
         message += QStringLiteral("\n  first differing offset: %1").arg(awaited.offset);
     return {awaited.kind == Awaited::Kind::Unreachable ? kUnreachable : kFailed, message};
 }
@@ -111,7 +119,7 @@ int Exchange(const SendPlan& plan, RecordedLink& link, QByteArray& pending, int 
     const CaptureScope thisSend(none, quint64(number), nullptr); // {counter} is this send's
     const Awaited awaited = AwaitAnswer(link, expectation, pending, plan.timeout, &thisSend);
     if (!awaited.ok())
-        return ExchangeFailure(awaited, expectation).Print();
+        return ExchangeFailure(awaited, expectation, plan.full).Print();
     if (plan.quiet)
         std::printf("%s\n", awaited.answer.toHex().toUpper().constData());
     return kPassed;
@@ -120,7 +128,7 @@ int Exchange(const SendPlan& plan, RecordedLink& link, QByteArray& pending, int 
 int RunSend(const SendPlan& plan)
 {
     Record record(plan.record, QStringLiteral("peertest-cli send ") + plan.target.Text());
-    Transcript transcript(!plan.quiet);
+    Transcript transcript(!plan.quiet, plan.full);
     CliFailure failure;
     std::unique_ptr<RecordedLink> link =
         RecordedLink::Open(plan.target, QDeadlineTimer(plan.timeout), transcript, record, failure);

@@ -1,10 +1,11 @@
 #include "cli/transcript.h"
 
+#include "cli/bytestext.h"
 #include "net/socketaddress.h"
 
 #include <cstdio>
 
-Transcript::Transcript(bool enabled) : enabled_(enabled)
+Transcript::Transcript(bool enabled, bool full) : enabled_(enabled), full_(full)
 {
     clock_.start();
 }
@@ -23,9 +24,7 @@ void Transcript::Line(Direction direction, bool udp, const QString& peer, QByteA
     line_ += peer.toUtf8();
     if (direction != Direction::Event) {
         line_ += ' ';
-        line_ += bytes.toByteArray().toHex().toUpper();
-        line_ += ' ';
-        line_ += QuotedText(bytes);
+        line_ += BytesText(bytes, full_);
     }
     if (!note.isEmpty()) {
         line_ += ' ';

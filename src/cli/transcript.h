@@ -7,12 +7,13 @@
 #include <QString>
 
 // The transcript on standard output, one line per event (the form is in conventions.h). Lines
-// are buffered; Flush before waiting, so a reader sees each line while the command waits.
+// are buffered; Flush before waiting, so a reader sees each line while the command waits. Unless
+// `full`, long bytes are shortened (BytesText).
 class Transcript {
 public:
     enum class Direction { Sent, Received, Event };
 
-    explicit Transcript(bool enabled = true);
+    explicit Transcript(bool enabled = true, bool full = true);
 
     void Line(Direction direction, bool udp, const QString& peer, QByteArrayView bytes,
               const QString& note = QString());
@@ -28,6 +29,7 @@ private:
 
     QElapsedTimer clock_;
     bool enabled_;
+    bool full_;
     QByteArray line_; // each line built into the buffer of the one before
 };
 

@@ -56,6 +56,23 @@ std::optional<Divergence> AnswerMask::FirstDivergence(QByteArrayView expected,
     return CompareInPlace(expected, received, 0, {});
 }
 
+std::optional<Divergence> AnswerMask::LastingDivergence(QByteArrayView expected,
+                                                        QByteArrayView received,
+                                                        qsizetype from) const
+{
+    for (const AnswerShape& shape : shapes_) {
+        if (shape.Cut(expected))
+            return std::nullopt;
+    }
+    from = std::min({from, expected.size(), received.size()});
+    std::optional<Divergence> divergence =
+        CompareInPlace(expected.sliced(from), received.sliced(from), from, {});
+    if (!divergence || divergence->received < 0)
+        return std::nullopt; // the rest may yet come
+    divergence->offset += from;
+    return divergence;
+}
+
 bool AnswerMask::HasShapeOf(QByteArrayView expected, QByteArrayView received) const
 {
     for (const AnswerShape& shape : shapes_) {

@@ -29,6 +29,13 @@ public:
 
     std::optional<Divergence> FirstDivergence(QByteArrayView expected,
                                               QByteArrayView received) const;
+    // A difference no byte still to come can take away, while `received` is still coming: a byte
+    // that differs, or bytes beyond the captured answer. None while it may yet become the
+    // captured one, and whenever a pattern to ignore gives the captured one a shape, since an
+    // answer of that shape may have another length. Only the bytes from `from` on are looked at
+    // (those before it were, as they came).
+    std::optional<Divergence> LastingDivergence(QByteArrayView expected, QByteArrayView received,
+                                                qsizetype from) const;
     // Whether `received` is already a whole answer of the captured one's shape, though shorter.
     bool HasShapeOf(QByteArrayView expected, QByteArrayView received) const;
 

@@ -12,6 +12,9 @@ using Clock = std::chrono::steady_clock;
 using Kind = ReplayLink::Got::Kind;
 using Result = PlayOutcome::Result;
 
+// Bytes kept beyond the captured answer: a peer that floods must not take all memory.
+constexpr qsizetype kMostBeyond = 1 << 20;
+
 QString HexByte(int byte)
 {
     return QStringLiteral("0x") + QString::number(byte, 16).rightJustified(2, u'0').toUpper();
@@ -53,6 +56,8 @@ private:
     std::optional<PlayOutcome> Turn(const Exchange& exchange);
     std::optional<PlayOutcome> Send(const QByteArray& payload);
     std::optional<PlayOutcome> AwaitStream();
+    bool Take(const QByteArray& bytes);
+    PlayOutcome TooLong() const;
     std::optional<PlayOutcome> CheckStream(const QString& noByte);
     std::optional<PlayOutcome> AwaitDatagrams();
     std::optional<PlayOutcome> AwaitDatagram(size_t index, const QDeadlineTimer& deadline);
@@ -77,7 +82,8 @@ private:
     const Conversation& conversation_;
     const ReplayPace& pace_;
     ReplayLink& link_;
-    int number_ = 0; // the payload under way; 0 before the first (a greeting)
+    int number_ = 0;     // the payload under way; 0 before the first (a greeting)
+    QByteArray request_; // and its bytes
     bool peerClosed_ = false;
     Clock::time_point lastDone_;
     std::vector<QByteArray> expected_; // the answer under way, as captured
@@ -102,8 +108,10 @@ PlayOutcome ConversationPlayer::Play()
                                      std::chrono::nanoseconds(pace_.timeout).count()));
     PlayOutcome outcome = failure.value_or(PlayOutcome());
     outcome.nanoseconds = clock.nsecsElapsed();
-    if (outcome.result != Result::Passed)
+    if (outcome.result != Result::Passed) {
+        outcome.request = request_;
         link_.Note(outcome.message);
+    }
     return outcome;
 }
 
@@ -113,6 +121,7 @@ std::optional<PlayOutcome> ConversationPlayer::Turn(const Exchange& exchange)
         if (auto failure = WaitOut(exchange.gapNs))
             return failure;
         ++number_;
+        request_ = exchange.payload;
         if (auto failure = Send(exchange.payload))
             return failure;
     }
@@ -136,7 +145,8 @@ std::optional<PlayOutcome> ConversationPlayer::Send(const QByteArray& payload)
 }
 
 // Reads until the answer has the captured length (or, with a pattern to ignore, its shape),
-// then takes what has come beyond it.
+// then takes what has come beyond it. Checked, it fails as soon as what came can no longer be
+// the captured answer, and past kMostBeyond bytes beyond it.
 std::optional<PlayOutcome> ConversationPlayer::AwaitStream()
 {
     const QByteArray expected = Expected();
@@ -149,8 +159,18 @@ std::optional<PlayOutcome> ConversationPlayer::AwaitStream()
     };
     while (reading.kind == Kind::Bytes) {
         const QDeadlineTimer wait = complete() ? QDeadlineTimer(0) : deadline;
+        const qsizetype before = streamGot_.size();
         reading = link_.Receive(wait);
-        streamGot_ += reading.bytes;
+        const bool kept = Take(reading.bytes);
+        if (pace_.check) {
+            if (const auto divergence = pace_.mask.LastingDivergence(expected, streamGot_, before))
+                return Differs(Where() + QStringLiteral(", answer"), *divergence, expected,
+                               streamGot_, {});
+            if (!kept)
+                return TooLong();
+        }
+        if (!kept)
+            break;
     }
     const bool late = reading.kind == Kind::TimedOut && !complete();
     peerClosed_ = peerClosed_ || reading.kind == Kind::Closed;
@@ -159,6 +179,30 @@ std::optional<PlayOutcome> ConversationPlayer::AwaitStream()
     return CheckStream(peerClosed_ ? QStringLiteral("the peer closed the connection")
                        : late      ? NothingCame()
                                    : QStringLiteral("the answer ended"));
+}
+
+// Adds to the answer under way, up to kMostBeyond bytes beyond the captured one; false once
+// that is reached (what came beyond it is dropped).
+bool ConversationPlayer::Take(const QByteArray& bytes)
+{
+    streamGot_ += bytes;
+    const qsizetype most = Expected().size() + kMostBeyond;
+    if (streamGot_.size() <= most)
+        return true;
+    streamGot_.truncate(most);
+    return false;
+}
+
+// An answer that went on past kMostBeyond, which a pattern to ignore took for the captured one.
+PlayOutcome ConversationPlayer::TooLong() const
+{
+    const QByteArray expected = Expected();
+    const Divergence beyond{expected.size(), -1, quint8(streamGot_[expected.size()])};
+    PlayOutcome outcome = Differs(Where() + QStringLiteral(", answer"),
+                                  pace_.mask.FirstDivergence(expected, streamGot_).value_or(beyond),
+                                  expected, streamGot_, {});
+    outcome.message += QStringLiteral(" (it went on past %1 bytes)").arg(streamGot_.size());
+    return outcome;
 }
 
 std::optional<PlayOutcome> ConversationPlayer::CheckStream(const QString& noByte)
@@ -184,7 +228,9 @@ std::optional<PlayOutcome> ConversationPlayer::AwaitDatagrams()
         if (auto failure = AwaitDatagram(i, deadline))
             return failure;
     }
-    for (;;) {
+    // Extra datagrams already waiting, until none is or, from a peer that keeps sending, the
+    // time is up.
+    for (bool first = true; first || !deadline.hasExpired(); first = false) {
         const ReplayLink::Got extra = link_.Receive(QDeadlineTimer(0));
         if (auto failure = Unusable(extra))
             return failure;
@@ -193,6 +239,7 @@ std::optional<PlayOutcome> ConversationPlayer::AwaitDatagrams()
         if (auto failure = ExtraDatagram(extra.bytes))
             return failure;
     }
+    return std::nullopt;
 }
 
 std::optional<PlayOutcome> ConversationPlayer::AwaitDatagram(size_t index,
@@ -249,9 +296,16 @@ std::optional<PlayOutcome> ConversationPlayer::WaitOut(qint64 gapNs)
             return failure;
         if (reading.kind != Kind::Bytes)
             return std::nullopt;
-        streamGot_ += reading.bytes;
-        if (auto failure = conversation_.tcp ? CheckStream({}) : ExtraDatagram(reading.bytes))
+        if (!conversation_.tcp) {
+            if (auto failure = ExtraDatagram(reading.bytes))
+                return failure;
+            continue;
+        }
+        const bool kept = Take(reading.bytes);
+        if (auto failure = CheckStream({}))
             return failure;
+        if (!kept && pace_.check)
+            return TooLong();
     }
 }
 
@@ -261,9 +315,11 @@ std::optional<PlayOutcome> ConversationPlayer::AwaitClose()
     const QDeadlineTimer deadline(pace_.timeout);
     ReplayLink::Got reading;
     while ((reading = link_.Receive(deadline)).kind == Kind::Bytes) {
-        streamGot_ += reading.bytes;
+        const bool kept = Take(reading.bytes);
         if (auto failure = CheckStream({}))
             return failure;
+        if (!kept && pace_.check)
+            return TooLong();
     }
     // A reset closes it too, as the captured server's may have.
     if (pace_.check && reading.kind == Kind::TimedOut)

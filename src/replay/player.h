@@ -53,6 +53,7 @@ struct PlayOutcome {
     QByteArray expected; // the captured answer that was not met, what came, and where they part
     QByteArray received;
     std::optional<qsizetype> offset;
+    QByteArray request; // the payload of the exchange that failed; none for a greeting
     qint64 nanoseconds = 0;
 };
 

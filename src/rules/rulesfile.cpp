@@ -229,7 +229,8 @@ bool RulesReader::ReadMatch(const toml::node& node, Rule& rule)
     if (!text)
         return false;
     SyntaxError error;
-    rule.match = Pattern::Parse(ToQString(*text), set_.encoding, error,
+    rule.matchText = ToQString(*text);
+    rule.match = Pattern::Parse(rule.matchText, set_.encoding, error,
                                 [this](const QString& name) { return set_.DeclaresState(name); });
     return rule.match || Error(PositionIn(node, error.offset), error.reason);
 }

@@ -20,6 +20,7 @@ enum class Protocol { Tcp, Udp };
 struct Rule {
     QString name;
     std::optional<Pattern> match;       // none: any request
+    QString matchText;                  // as written, for telling where a request departs
     std::vector<ReplyTemplate> replies; // sent in turn; none: the request is swallowed
     std::vector<Assignment> sets;       // done in order when the rule matches, before replying
     std::chrono::milliseconds delay{0};

@@ -16,6 +16,9 @@ void StandIn::Datagram(const QByteArray& bytes, const PeerEnd& peer)
         [&] {
             const Answer answer = responder_.AnswerDatagram(bytes, peer.address, peer.port);
             TellNotices(peer);
+            // Counted in bytes, as TCP's unmatched bytes are.
+            if (!answer.matched())
+                Line(QStringLiteral("UNMATCHED[%1]").arg(bytes.size()), peer);
             if (!answer.reply)
                 return;
             if (answer.delay.count() == 0) {

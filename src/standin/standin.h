@@ -43,7 +43,7 @@ public:
             QObject* parent = nullptr);
 
     // A UDP datagram from `peer`: answered (after the rule's delay) to that peer, whoever sends
-    // meanwhile.
+    // meanwhile. One no rule matches is told as UNMATCHED[n], n its byte count.
     void Datagram(const QByteArray& bytes, const PeerEnd& peer);
 
     // "RULES: <name> <hits>, ..., (none) <n>", for the owner to write before its End line.

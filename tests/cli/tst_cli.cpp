@@ -1,5 +1,7 @@
 // peertest-cli as a process: its subcommands against a serve of its own and against the test's
 // own loopback peers, their exit statuses, the JUnit report and a hundred peers at once.
+#include "clisupport.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -31,54 +33,6 @@ delay = "300ms"
 name = "quiet"
 match = '"QUIET\r\n"'
 )";
-
-struct Finished {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-QProcessEnvironment CleanEnvironment()
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(QStringLiteral("PEERTEST_LOG_DIR"));
-    environment.remove(QStringLiteral("PEERTEST_CAPTURE"));
-    return environment;
-}
-
-// Runs peertest-cli to its end, the event loop turning meanwhile (the test's own peers answer).
-Finished RunCli(const QStringList& arguments)
-{
-    QProcess process;
-    process.setProcessEnvironment(CleanEnvironment());
-    process.start(QStringLiteral(PEERTEST_CLI_BINARY), arguments);
-    const bool ended =
-        QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 10000);
-    if (!ended)
-        process.kill();
-    return {ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
-}
-
-// A port nothing listens on, TCP or UDP: taken from the system, then let go.
-quint16 ClosedPort(bool udp)
-{
-    if (udp) {
-        QUdpSocket probe;
-        probe.bind(QHostAddress::LocalHost, 0);
-        return probe.localPort();
-    }
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-void WriteFile(const QString& path, const QByteArray& text)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
-}
 
 // The test's own TCP peer for scripts: "LOGIN\r\n" gets a session id of this connection's own,
 // "GET <id>\r\n" gets "DATA\r\n" for that id or for 9999, anything else "ERR\r\n".
@@ -120,6 +74,7 @@ private slots:
     void exitStatuses();
     void scriptCapturesOnAKeptConnection();
     void serveAnswersAHundredPeersAtOnce();
+    void serveTellsAnUnmatchedDatagram();
     void serveStopsWithHitCounts();
 
 private:
@@ -217,9 +172,18 @@ void TestCli::exitStatuses_data()
         << QStringList{"rules", "{dir}/rules.toml", "--input", "\"PING7\\r\\n\""} << 0
         << "rule: ping\nrequest: 50494E47370D0A \"PING7\\r\\n\"\nreply: 504F4E4720370D0A"
         << "";
-    QTest::newRow("rules: no rule answers")
+    // The rule that agrees with the longest start of the input, whichever comes first in the file.
+    QTest::newRow("rules: no rule answers, the first rule closest")
         << QStringList{"rules", "{dir}/rules.toml", "--input", "\"PONG\""} << 1
-        << "no rule answers it"
+        << "no rule answers it; closest: \"ping\", which parts at byte 1 (expected 49, got 4F)\n"
+        << "";
+    QTest::newRow("rules: no rule answers, a later rule closest")
+        << QStringList{"rules", "{dir}/rules.toml", "--input", "\"QUIT\\r\\n\""} << 1
+        << "no rule answers it; closest: \"quiet\", which parts at byte 3 (expected 45, got 54)\n"
+        << "";
+    QTest::newRow("rules: no rule answers yet")
+        << QStringList{"rules", "{dir}/rules.toml", "--input", "\"SLO\""} << 1
+        << "no rule answers it; closest: \"slow\", which agrees with all 3 bytes but wants more\n"
         << "";
     QTest::newRow("run: a value nothing sets")
         << QStringList{"run", "{dir}/unset.toml", "--var", "sid=\"1\""} << 2 << ""
@@ -341,6 +305,25 @@ void TestCli::serveAnswersAHundredPeersAtOnce()
         QVERIFY(text.contains(" 127.0.0.1:" + QByteArray::number(peer->localPort()) + "\r\n"));
 }
 
+// As unmatched TCP bytes are: in the transcript and the day log, counted in bytes.
+void TestCli::serveTellsAnUnmatchedDatagram()
+{
+    QUdpSocket peer;
+    peer.writeDatagram("HELLO", QHostAddress::LocalHost, udpPort_.toUShort());
+    QString out;
+    QVERIFY2(QTest::qWaitFor(
+                 [&] {
+                     out += QString::fromUtf8(serve_.readAllStandardOutput());
+                     return out.contains(QStringLiteral("UNMATCHED[5]"));
+                 },
+                 5000),
+             qPrintable(out));
+    QFile log(dir_.filePath(QDate::currentDate().toString(QStringLiteral("dd")) +
+                            QStringLiteral(".LOG")));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(log.readAll().contains("UNMATCHED[5]"));
+}
+
 void TestCli::serveStopsWithHitCounts()
 {
     ::kill(pid_t(serve_.processId()), SIGTERM);
@@ -349,7 +332,7 @@ void TestCli::serveStopsWithHitCounts()
     QCOMPARE(serve_.exitCode(), 0);
     const QString out = QString::fromUtf8(serve_.readAllStandardOutput());
     QVERIFY2(out.contains(QRegularExpression(
-                 QStringLiteral("RULES: ping [1-9][0-9]{2}, slow 1, quiet 1, \\(none\\) 0\n$"))),
+                 QStringLiteral("RULES: ping [1-9][0-9]{2}, slow 1, quiet 1, \\(none\\) 1\n$"))),
              qPrintable(out.right(300)));
 }
 

@@ -2,6 +2,7 @@
 
 // What the replay tests share: the captured session, peertest-cli run to its end while the test's
 // own loopback peers answer on the event loop, and those peers.
+#include "capture/capturefile.h"
 #include "capture/packets.h"
 
 #include <QByteArrayList>
@@ -11,6 +12,7 @@
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QUdpSocket>
@@ -129,6 +131,31 @@ private:
     QHash<QTcpSocket*, QByteArray> pending_;
 };
 
+// A TCP peer that answers the first PING line as captured, then sends "Z" 64 KiB at a time for as
+// long as the connection lasts.
+class FloodingPeer {
+public:
+    FloodingPeer()
+    {
+        server_.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&server_, &QTcpServer::newConnection, &server_, [this] {
+            QTcpSocket* socket = server_.nextPendingConnection();
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+                if (socket->canReadLine())
+                    socket->write(Pong(socket->readLine()) + QByteArray(64 * 1024, 'Z'));
+            });
+            QObject::connect(socket, &QTcpSocket::bytesWritten, socket, [socket] {
+                if (socket->bytesToWrite() < 64 * 1024)
+                    socket->write(QByteArray(64 * 1024, 'Z'));
+            });
+        });
+    }
+    quint16 port() const { return server_.serverPort(); }
+
+private:
+    QTcpServer server_;
+};
+
 // A UDP peer that answers each datagram with the datagrams `answer` gives, and keeps them all.
 class DatagramPeer {
 public:
@@ -156,4 +183,29 @@ private:
 
     QUdpSocket socket_;
     Answer answer_;
+};
+
+// A capture written as the program writes its own, each packet stamped by the test.
+class WrittenCapture {
+public:
+    WrittenCapture() : file_(dir_.path(), QDate::currentDate()) {}
+    QString path() const { return file_.Path(); }
+    void write(const std::vector<QByteArray>& packets)
+    {
+        for (const QByteArray& packet : packets) {
+            QVERIFY(file_.Write(packet, when_).isEmpty());
+            pause(1'000'000);
+        }
+    }
+    void pause(qint64 ns)
+    {
+        ns += when_.tv_nsec;
+        when_.tv_sec += ns / 1'000'000'000;
+        when_.tv_nsec = ns % 1'000'000'000;
+    }
+
+private:
+    QTemporaryDir dir_;
+    CaptureFile file_;
+    timespec when_ = CaptureClock();
 };

@@ -23,33 +23,10 @@ LinePeer::Answer PeerNamed(const QString& name)
         };
     if (name == QLatin1String("extra"))
         return [](const QByteArray& line) { return Pong(line) + '!'; };
+    if (name == QLatin1String("wrong start"))
+        return [](const QByteArray&) { return QByteArray("X"); };
     return [](const QByteArray& line) { return Pong(line); };
 }
-
-// A capture written as the program writes its own, each packet stamped by the test.
-class WrittenCapture {
-public:
-    WrittenCapture() : file_(dir_.path(), QDate::currentDate()) {}
-    QString path() const { return file_.Path(); }
-    void write(const std::vector<QByteArray>& packets)
-    {
-        for (const QByteArray& packet : packets) {
-            QVERIFY(file_.Write(packet, when_).isEmpty());
-            pause(1'000'000);
-        }
-    }
-    void pause(qint64 ns)
-    {
-        ns += when_.tv_nsec;
-        when_.tv_sec += ns / 1'000'000'000;
-        when_.tv_nsec = ns % 1'000'000'000;
-    }
-
-private:
-    QTemporaryDir dir_;
-    CaptureFile file_;
-    timespec when_ = CaptureClock();
-};
 
 } // namespace
 
@@ -60,6 +37,8 @@ private slots:
     void receiverCaptureReplaysAgainstItsRules();
     void checksAnswers_data();
     void checksAnswers();
+    void failsAtOnce_data();
+    void failsAtOnce();
     void putsTcpBytesBackInOrder_data();
     void putsTcpBytesBackInOrder();
     void keepsCapturedPausesAtItsSpeed_data();
@@ -174,6 +153,39 @@ void TestReplay::checksAnswers()
     QCOMPARE(xml.count("<failure "), status == 0 ? 0 : 1);
     if (status == 0)
         QCOMPARE(answering.received, QByteArrayList{"PING 1\r\nPING 2\r\n"});
+}
+
+void TestReplay::failsAtOnce_data()
+{
+    QTest::addColumn<QString>("peer");
+    QTest::addColumn<QString>("difference");
+    QTest::newRow("a wrong first byte, the rest never coming")
+        << "wrong start"
+        << "exchange 1, answer at offset 0: expected 0x50, received 0x58";
+    QTest::newRow("a flood after the answer")
+        << "flood"
+        << "exchange 1, answer at offset 15: expected nothing more, received 0x5A";
+}
+
+// An answer that can no longer be the captured one fails the conversation there and then, well
+// before the timeout, naming the exchange's request; a peer that floods does not hold the
+// replay.
+void TestReplay::failsAtOnce()
+{
+    QFETCH(QString, peer);
+    QFETCH(QString, difference);
+    WrittenCapture capture;
+    capture.write(TcpSession(kTcpEnds));
+    LinePeer answering(PeerNamed(peer));
+    FloodingPeer flooding;
+    const quint16 port = peer == QLatin1String("flood") ? flooding.port() : answering.port();
+    const Finished finished =
+        RunCli({"replay", capture.path(), "--to", Target(port), "--check", "--timeout", "5s"});
+    QCOMPARE(finished.status, 1);
+    QVERIFY2(finished.out.contains(difference), qPrintable(finished.out.right(3000)));
+    QVERIFY2(finished.out.contains(QStringLiteral("request: 50494E4720310D0A \"PING 1\\r\\n\"")),
+             qPrintable(finished.out.right(3000)));
+    QVERIFY2(finished.ms < 3000, qPrintable(QString::number(finished.ms)));
 }
 
 void TestReplay::putsTcpBytesBackInOrder_data()

@@ -1,0 +1,57 @@
+#pragma once
+
+// What the peertest-cli process tests share: the program run to its end while the test's own
+// peers answer, and the files and ports they hand it.
+#include <QFile>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTest>
+#include <QUdpSocket>
+
+struct Finished {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+inline QProcessEnvironment CleanEnvironment()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("PEERTEST_LOG_DIR"));
+    environment.remove(QStringLiteral("PEERTEST_CAPTURE"));
+    return environment;
+}
+
+// Runs peertest-cli to its end, the event loop turning meanwhile (the test's own peers answer).
+inline Finished RunCli(const QStringList& arguments)
+{
+    QProcess process;
+    process.setProcessEnvironment(CleanEnvironment());
+    process.start(QStringLiteral(PEERTEST_CLI_BINARY), arguments);
+    const bool ended =
+        QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 10000);
+    if (!ended)
+        process.kill();
+    return {ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+// A port nothing listens on, TCP or UDP: taken from the system, then let go.
+inline quint16 ClosedPort(bool udp)
+{
+    if (udp) {
+        QUdpSocket probe;
+        probe.bind(QHostAddress::LocalHost, 0);
+        return probe.localPort();
+    }
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+inline void WriteFile(const QString& path, const QByteArray& text)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+}
