@@ -12,6 +12,7 @@
 #include <QXmlStreamReader>
 
 #include <csignal>
+#include <sys/stat.h>
 
 namespace {
 
@@ -134,6 +135,8 @@ private:
 void TestCli::initTestCase()
 {
     WriteFile(dir_.filePath(QStringLiteral("rules.toml")), kRules);
+    QVERIFY(::mkfifo(QFile::encodeName(dir_.filePath(QStringLiteral("fifo.toml"))), 0600) == 0);
+    QVERIFY(QFile::link(QStringLiteral("/dev/zero"), dir_.filePath(QStringLiteral("zero.toml"))));
     serve_.setProcessEnvironment(CleanEnvironment());
     serve_.start(QStringLiteral(PEERTEST_CLI_BINARY),
                  {QStringLiteral("serve"), dir_.filePath(QStringLiteral("rules.toml")),
@@ -221,6 +224,15 @@ void TestCli::exitStatuses_data()
         << QStringList{"rules", "{dir}/rules.toml", "--input", "\"PONG\""} << 1
         << "no rule answers it"
         << "";
+    // Neither a FIFO nor a device is read: one would block, the other never end.
+    for (const char* kind : {"fifo", "zero"}) {
+        const QString path = QStringLiteral("{dir}/%1.toml").arg(QLatin1String(kind));
+        const QString why = path + QStringLiteral(":1:1: Not a regular file");
+        QTest::addRow("serve: rules a %s", kind)
+            << QStringList{"serve", path, "--tcp", "0"} << 2 << "" << why;
+        QTest::addRow("rules: a %s", kind) << QStringList{"rules", path} << 2 << "" << why;
+        QTest::addRow("run: script a %s", kind) << QStringList{"run", path} << 2 << "" << why;
+    }
     QTest::newRow("run: a value nothing sets")
         << QStringList{"run", "{dir}/unset.toml", "--var", "sid=\"1\""} << 2 << ""
         << "{dir}/unset.toml:4:19: nothing sets \"session\" before it is used";
