@@ -48,11 +48,18 @@ QProcessEnvironment CleanEnvironment()
 }
 
 // Runs peertest-cli to its end, the event loop turning meanwhile (the test's own peers answer).
-Finished RunCli(const QStringList& arguments)
+// With a `script`, through /bin/sh, so an argument or a variable can hold any bytes: the script
+// runs with $0 the binary and $ff the byte 0xFF.
+Finished RunCli(const QStringList& arguments, const QString& script = QString())
 {
     QProcess process;
     process.setProcessEnvironment(CleanEnvironment());
-    process.start(QStringLiteral(PEERTEST_CLI_BINARY), arguments);
+    const QString binary = QStringLiteral(PEERTEST_CLI_BINARY);
+    if (script.isEmpty())
+        process.start(binary, arguments);
+    else
+        process.start(QStringLiteral("/bin/sh"),
+                      QStringList{"-c", "ff=$(printf '\\377'); " + script, binary} + arguments);
     const bool ended =
         QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 10000);
     if (!ended)
@@ -119,6 +126,8 @@ private slots:
     void initTestCase();
     void exitStatuses_data();
     void exitStatuses();
+    void bytesThatAreNotUtf8AreRefused_data();
+    void bytesThatAreNotUtf8AreRefused();
     void scriptCapturesOnAKeptConnection();
     void serveAnswersAHundredPeersAtOnce();
     void serveStopsWithHitCounts();
@@ -254,6 +263,36 @@ void TestCli::exitStatuses()
     QVERIFY2(run.out.contains(Expand(out)), qPrintable(run.out));
     QVERIFY2(run.err.contains(Expand(err)), qPrintable(run.err));
     QCOMPARE(run.status, status);
+}
+
+// Qt would read 0xFF as U+FFFD and send or write its three UTF-8 bytes instead: another payload,
+// another folder. Each script gets the serve's TCP port and a folder of its own.
+void TestCli::bytesThatAreNotUtf8AreRefused_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QString>("err");
+    const QString send = QStringLiteral("exec \"$0\" send \"tcp://127.0.0.1:$1\" ");
+    QTest::newRow("payload") << send + "\"\\\"$ff\\\"\""
+                             << "argument 3 is not UTF-8 text: \"\\xFF\"";
+    QTest::newRow("--log") << send + "01 --log \"$2/ff-log$ff\""
+                           << "argument 5 is not UTF-8 text: {folder}/ff-log\\xFF";
+    QTest::newRow("PEERTEST_LOG_DIR") << "PEERTEST_LOG_DIR=\"$2/ff-log$ff\" " + send + "01"
+                                      << "PEERTEST_LOG_DIR is not UTF-8 text: {folder}/ff-log\\xFF";
+    QTest::newRow("PEERTEST_CAPTURE") << "PEERTEST_CAPTURE=\"$2/ff-log$ff\" " + send + "01"
+                                      << "PEERTEST_CAPTURE is not UTF-8 text: {folder}/ff-log\\xFF";
+}
+
+void TestCli::bytesThatAreNotUtf8AreRefused()
+{
+    QFETCH(QString, script);
+    QFETCH(QString, err);
+    QTemporaryDir folder;
+    const Finished run = RunCli({tcpPort_, folder.path()}, script);
+    QVERIFY2(run.err.contains(QString(err).replace(QStringLiteral("{folder}"), folder.path())),
+             qPrintable(run.err));
+    QCOMPARE(run.status, 2);
+    QCOMPARE(run.out, QString()); // nothing sent
+    QCOMPARE(QDir(folder.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
 }
 
 void TestCli::scriptCapturesOnAKeptConnection()
