@@ -4,6 +4,7 @@
 #include "program/commandline.h"
 #include "program/logfolderchoice.h"
 #include "program/stopsignals.h"
+#include "program/systembytes.h"
 #include "program/unattended.h"
 
 #include <QApplication>
@@ -75,6 +76,16 @@ int RunWindow(int argc, char* argv[], const QStringList& arguments)
     return app.exec();
 }
 
+// A folder or file named in bytes Qt cannot keep would be another one: the run does not start.
+bool RefusesBytesNotKept()
+{
+    const QString why = VariableNotUtf8({"PEERTEST_LOG_DIR", "PEERTEST_CAPTURE", "PEERTEST_RULES"});
+    if (why.isEmpty())
+        return false;
+    std::fprintf(stderr, "peertest: %s\n", why.toUtf8().constData());
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -82,6 +93,8 @@ int main(int argc, char* argv[])
     const QStringList arguments = ArgumentsOf(argc, argv);
     if (AnswersHelpOrVersion(arguments))
         return 0;
+    if (RefusesBytesNotKept())
+        return 1;
     HoldStopSignals();
     IgnoreFileSizeSignal();
     return NoOneSeesTheWindow(arguments) ? RunUnattended(argc, argv)

@@ -2,6 +2,7 @@
 // conventions every subcommand shares are in conventions.h.
 #include "cli/commands.h"
 #include "cli/conventions.h"
+#include "program/systembytes.h"
 
 #include <QCoreApplication>
 
@@ -39,6 +40,14 @@ void PrintUsage(FILE* to)
                to);
 }
 
+// A path or a payload in bytes Qt cannot keep is refused rather than used as other bytes.
+QString BytesNotKept(int argc, char* argv[])
+{
+    const QString argument = ArgumentNotUtf8(argc, argv);
+    return argument.isEmpty() ? VariableNotUtf8({"PEERTEST_LOG_DIR", "PEERTEST_CAPTURE"})
+                              : argument;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -47,6 +56,10 @@ int main(int argc, char* argv[])
     // The same name as the window, so both log in the same data folder.
     QCoreApplication::setApplicationName(QStringLiteral("peertest"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PEERTEST_VERSION));
+    if (const QString why = BytesNotKept(argc, argv); !why.isEmpty()) {
+        SayOnStandardError(why);
+        return kWrongInput;
+    }
     const QStringList arguments = QCoreApplication::arguments();
     const QString first = arguments.value(1);
     if (first == QLatin1String("--help") || first == QLatin1String("-h")) {

@@ -1,8 +1,7 @@
 #include "cli/script.h"
 
+#include "rules/regularfile.h"
 #include "rules/tomlreader.h"
-
-#include <QFile>
 
 #include <algorithm>
 #include <functional>
@@ -285,14 +284,20 @@ bool ScriptReader::UnknownKeys(const toml::table& table,
 
 ScriptLoad LoadScript(const QString& path, const QSet<QString>& givenNames)
 {
-    QFile file(path);
+    const RegularFileRead read = ReadRegularFile(path, kMaxScriptBytes);
     ScriptLoad load;
-    if (!file.open(QIODevice::ReadOnly))
-        load.errors
-            << QStringLiteral("%1:1:1: cannot read the script: %2").arg(path, file.errorString());
-    else if (file.size() > kMaxScriptBytes)
+    switch (read.outcome) {
+    case RegularFileRead::Outcome::Read:
+        return ScriptReader(read.bytes, path, givenNames).Read();
+    case RegularFileRead::Outcome::NotRegular:
+        load.errors << QStringLiteral("%1:1:1: Not a regular file").arg(path);
+        break;
+    case RegularFileRead::Outcome::TooLarge:
         load.errors << QStringLiteral("%1:1:1: the script is larger than 64 MiB").arg(path);
-    else
-        return ScriptReader(file.readAll(), path, givenNames).Read();
+        break;
+    case RegularFileRead::Outcome::Failed:
+        load.errors << QStringLiteral("%1:1:1: cannot read the script: %2").arg(path, read.reason);
+        break;
+    }
     return load;
 }

@@ -67,6 +67,16 @@ bool EndsInLineEnd(int fd, qint64 size)
     return got != wanted || (tail[0] == '\r' && tail[1] == '\n');
 }
 
+// A write of no bytes takes its turn behind a write under way, and changes nothing: not the
+// file, not its modification time.
+void WaitForWritesUnderWay(int fd)
+{
+    ssize_t result;
+    do
+        result = ::write(fd, "", 0);
+    while (result < 0 && errno == EINTR);
+}
+
 // With O_APPEND the file position is where this program's last write ended. Copies of the program
 // take turns here, so one copy's cut never comes between another's check and cut.
 void UndoShortAppend(int fd, qint64 start, qint64 written)

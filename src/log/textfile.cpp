@@ -86,14 +86,14 @@ bool EndsWhereLastLineDid(const LastLineEnd& last, const QByteArray& path, qint6
 }
 
 // Whether the file of `size` bytes ends torn, or -1 for anything but a regular file. Another copy
-// of the program appending to the file may be caught halfway through its line (the system lets a
-// reader see a write that crosses a page in two parts): that line ends within microseconds, a
-// torn one never does.
+// of the program appending to the file may be caught halfway through its line: each look waits
+// for the writes under way to end first, so such a line is seen whole. A torn line stays torn.
 int EndsTorn(int fd, qint64& size)
 {
     bool torn = !EndsInLineEnd(fd, size);
     for (int look = 0; torn && look < kLooksAtTornLine; ++look) {
         ::usleep(kTornLinePauseUs);
+        WaitForWritesUnderWay(fd);
         if (!RegularFileSize(fd, size))
             return -1;
         torn = !EndsInLineEnd(fd, size);

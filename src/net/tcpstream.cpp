@@ -168,14 +168,21 @@ void TcpStream::CompleteSends()
     }
 }
 
-void TcpStream::Send(const QByteArray& data)
+void TcpStream::Send(const QByteArray& data, bool now)
 {
     if (session_.State() != Winsock::sckConnected)
         throw RaisedError(ErrorNumber::NotConnected, "The socket is not connected.");
     if (socket_->write(data) != data.size())
         throw SocketFailureOf(socket_->error());
     bytesQueued_ += data.size();
-    CaptureTcpData(session_.Capture(), true, data);
     sendEnds_.push_back(bytesQueued_);
+    // By the next turn of the event loop the close of a peer that has shut only its sending side
+    // may have been read, and Qt drops what is unsent with it.
+    if (now) {
+        socket_->flush();
+        if (session_.State() != Winsock::sckConnected)
+            throw RaisedError(ErrorNumber::NotConnected, "The socket is not connected.");
+    }
+    CaptureTcpData(session_.Capture(), true, data);
     CompleteSends();
 }

@@ -24,7 +24,8 @@ public:
     void Adopt(QTcpSocket* socket);
     // Lets go of the socket; what was sent and is not out yet still goes, for a while.
     void Close();
-    void Send(const QByteArray& data);
+    // `now`: to the system before returning, and not captured unless it took them.
+    void Send(const QByteArray& data, bool now = false);
     // What has arrived and not been taken; the socket's next part follows as a new arrival.
     QByteArray Take();
     quint16 LocalPort() const;

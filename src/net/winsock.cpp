@@ -241,6 +241,14 @@ void Winsock::SendData(const QByteArray& data)
         d->udp.Send(data);
 }
 
+void Winsock::SendDataNow(const QByteArray& data)
+{
+    if (d->protocol == sckTCPProtocol)
+        d->stream.Send(data, true);
+    else
+        d->udp.Send(data);
+}
+
 void Winsock::SendDataTo(const QByteArray& data, const PeerAddress& peer)
 {
     d->RequireProtocol(sckUDPProtocol);

@@ -61,6 +61,9 @@ public:
     void Accept(qint32 requestId);
     void SendData(const QByteArray& data);
     void SendData(const QString& text); // sent in the Windows-31J code page
+    // SendData that hands the bytes to the system before it returns, not at the next turn of the
+    // event loop, by when a peer that has shut its sending side may have been read as gone.
+    void SendDataNow(const QByteArray& data);
     // UDP: one datagram to `peer` (an answer to a datagram other than the latest).
     void SendDataTo(const QByteArray& data, const PeerAddress& peer);
     // TCP: what has arrived and not been taken yet, at most kMostBytesPerArrival bytes; what the

@@ -78,7 +78,7 @@ void ReceiverRules::Connected(const PeerAddress& peer)
     tcp_ = std::make_unique<TcpStandIn>(
         *standIn_, EndOf(peer),
         [this](const QByteArray& bytes) {
-            return SentOrWhyNot([&] { receiver_.Winsock2.SendData(bytes); });
+            return SentOrWhyNot([&] { receiver_.Winsock2.SendDataNow(bytes); });
         },
         // After the stand-in's own work is done with: closing ends it.
         [this] { QTimer::singleShot(0, &receiver_, [this] { receiver_.EndConnection(); }); });

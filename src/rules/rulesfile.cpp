@@ -1,9 +1,9 @@
 #include "rules/rulesfile.h"
 
 #include "rules/lexer.h"
+#include "rules/regularfile.h"
 #include "rules/tomlreader.h"
 
-#include <QFile>
 #include <QHash>
 #include <QRegularExpression>
 
@@ -344,15 +344,21 @@ bool RuleSet::DeclaresTable(const QString& name) const
 
 RulesLoad LoadRulesFile(const QString& path)
 {
-    QFile file(path);
+    RegularFileRead read = ReadRegularFile(path, kMaxFileSize);
     RulesLoad load;
-    if (!file.open(QIODevice::ReadOnly))
-        load.errors
-            << QStringLiteral("%1:1:1: cannot read the file: %2").arg(path, file.errorString());
-    else if (file.size() > kMaxFileSize)
+    switch (read.outcome) {
+    case RegularFileRead::Outcome::Read:
+        return ParseRulesText(read.bytes, path);
+    case RegularFileRead::Outcome::NotRegular:
+        load.errors << QStringLiteral("%1:1:1: Not a regular file").arg(path);
+        break;
+    case RegularFileRead::Outcome::TooLarge:
         load.errors << QStringLiteral("%1:1:1: the file is larger than 16 MiB").arg(path);
-    else
-        return ParseRulesText(file.readAll(), path);
+        break;
+    case RegularFileRead::Outcome::Failed:
+        load.errors << QStringLiteral("%1:1:1: cannot read the file: %2").arg(path, read.reason);
+        break;
+    }
     return load;
 }
 

@@ -23,11 +23,18 @@ inline QProcessEnvironment CleanEnvironment()
 }
 
 // Runs peertest-cli to its end, the event loop turning meanwhile (the test's own peers answer).
-inline Finished RunCli(const QStringList& arguments)
+// With a `script`, through /bin/sh, so an argument or a variable can hold any bytes: the script
+// runs with $0 the binary and $ff the byte 0xFF.
+inline Finished RunCli(const QStringList& arguments, const QString& script = QString())
 {
     QProcess process;
     process.setProcessEnvironment(CleanEnvironment());
-    process.start(QStringLiteral(PEERTEST_CLI_BINARY), arguments);
+    const QString binary = QStringLiteral(PEERTEST_CLI_BINARY);
+    if (script.isEmpty())
+        process.start(binary, arguments);
+    else
+        process.start(QStringLiteral("/bin/sh"),
+                      QStringList{"-c", "ff=$(printf '\\377'); " + script, binary} + arguments);
     const bool ended =
         QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 10000);
     if (!ended)

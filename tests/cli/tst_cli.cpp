@@ -14,6 +14,7 @@
 #include <QXmlStreamReader>
 
 #include <csignal>
+#include <sys/stat.h>
 
 namespace {
 
@@ -72,6 +73,8 @@ private slots:
     void initTestCase();
     void exitStatuses_data();
     void exitStatuses();
+    void bytesThatAreNotUtf8AreRefused_data();
+    void bytesThatAreNotUtf8AreRefused();
     void scriptCapturesOnAKeptConnection();
     void serveAnswersAHundredPeersAtOnce();
     void serveTellsAnUnmatchedDatagram();
@@ -89,6 +92,8 @@ private:
 void TestCli::initTestCase()
 {
     WriteFile(dir_.filePath(QStringLiteral("rules.toml")), kRules);
+    QVERIFY(::mkfifo(QFile::encodeName(dir_.filePath(QStringLiteral("fifo.toml"))), 0600) == 0);
+    QVERIFY(QFile::link(QStringLiteral("/dev/zero"), dir_.filePath(QStringLiteral("zero.toml"))));
     serve_.setProcessEnvironment(CleanEnvironment());
     serve_.start(QStringLiteral(PEERTEST_CLI_BINARY),
                  {QStringLiteral("serve"), dir_.filePath(QStringLiteral("rules.toml")),
@@ -185,6 +190,15 @@ void TestCli::exitStatuses_data()
         << QStringList{"rules", "{dir}/rules.toml", "--input", "\"SLO\""} << 1
         << "no rule answers it; closest: \"slow\", which agrees with all 3 bytes but wants more\n"
         << "";
+    // Neither a FIFO nor a device is read: one would block, the other never end.
+    for (const char* kind : {"fifo", "zero"}) {
+        const QString path = QStringLiteral("{dir}/%1.toml").arg(QLatin1String(kind));
+        const QString why = path + QStringLiteral(":1:1: Not a regular file");
+        QTest::addRow("serve: rules a %s", kind)
+            << QStringList{"serve", path, "--tcp", "0"} << 2 << "" << why;
+        QTest::addRow("rules: a %s", kind) << QStringList{"rules", path} << 2 << "" << why;
+        QTest::addRow("run: script a %s", kind) << QStringList{"run", path} << 2 << "" << why;
+    }
     QTest::newRow("run: a value nothing sets")
         << QStringList{"run", "{dir}/unset.toml", "--var", "sid=\"1\""} << 2 << ""
         << "{dir}/unset.toml:4:19: unknown name \"session\": nothing sets it before it is used";
@@ -206,6 +220,36 @@ void TestCli::exitStatuses()
     QVERIFY2(run.out.contains(Expand(out)), qPrintable(run.out));
     QVERIFY2(run.err.contains(Expand(err)), qPrintable(run.err));
     QCOMPARE(run.status, status);
+}
+
+// Qt would read 0xFF as U+FFFD and send or write its three UTF-8 bytes instead: another payload,
+// another folder. Each script gets the serve's TCP port and a folder of its own.
+void TestCli::bytesThatAreNotUtf8AreRefused_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QString>("err");
+    const QString send = QStringLiteral("exec \"$0\" send \"tcp://127.0.0.1:$1\" ");
+    QTest::newRow("payload") << send + "\"\\\"$ff\\\"\""
+                             << "argument 3 is not UTF-8 text: \"\\xFF\"";
+    QTest::newRow("--log") << send + "01 --log \"$2/ff-log$ff\""
+                           << "argument 5 is not UTF-8 text: {folder}/ff-log\\xFF";
+    QTest::newRow("PEERTEST_LOG_DIR") << "PEERTEST_LOG_DIR=\"$2/ff-log$ff\" " + send + "01"
+                                      << "PEERTEST_LOG_DIR is not UTF-8 text: {folder}/ff-log\\xFF";
+    QTest::newRow("PEERTEST_CAPTURE") << "PEERTEST_CAPTURE=\"$2/ff-log$ff\" " + send + "01"
+                                      << "PEERTEST_CAPTURE is not UTF-8 text: {folder}/ff-log\\xFF";
+}
+
+void TestCli::bytesThatAreNotUtf8AreRefused()
+{
+    QFETCH(QString, script);
+    QFETCH(QString, err);
+    QTemporaryDir folder;
+    const Finished run = RunCli({tcpPort_, folder.path()}, script);
+    QVERIFY2(run.err.contains(QString(err).replace(QStringLiteral("{folder}"), folder.path())),
+             qPrintable(run.err));
+    QCOMPARE(run.status, 2);
+    QCOMPARE(run.out, QString()); // nothing sent
+    QCOMPARE(QDir(folder.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
 }
 
 void TestCli::scriptCapturesOnAKeptConnection()

@@ -36,6 +36,8 @@ private slots:
     void helpAndVersionNeedNoDisplay_data();
     void helpAndVersionNeedNoDisplay();
     void withoutAnyDisplayTheWayOutIsNamed();
+    void pathNotUtf8EndsTheRun_data();
+    void pathNotUtf8EndsTheRun();
 };
 
 void TestProcessLog::startAndEndLines_data()
@@ -213,6 +215,35 @@ void TestProcessLog::withoutAnyDisplayTheWayOutIsNamed()
     QVERIFY2(errors.startsWith(QStringLiteral("peertest: there is no display")) &&
                  errors.contains(QStringLiteral("QT_QPA_PLATFORM=offscreen")),
              qPrintable(errors));
+}
+
+// Qt would read the byte 0xFF as U+FFFD: the run would log, capture or read rules in another
+// folder than the one named, so it does not start at all.
+void TestProcessLog::pathNotUtf8EndsTheRun_data()
+{
+    QTest::addColumn<QString>("variable");
+    for (const char* name : {"PEERTEST_LOG_DIR", "PEERTEST_CAPTURE", "PEERTEST_RULES"})
+        QTest::newRow(name) << QString::fromLatin1(name);
+}
+
+void TestProcessLog::pathNotUtf8EndsTheRun()
+{
+    QFETCH(QString, variable);
+    ProgramRun run;
+    run.process().setProcessChannelMode(QProcess::SeparateChannels);
+    run.listenOnAFreePort();
+    run.logIn(run.folder());
+    const QString named = run.folder() + QStringLiteral("/ff");
+    QVERIFY(run.startThroughShell(QStringLiteral("export %1=\"%2$ff\"").arg(variable, named), {}));
+    QVERIFY(run.process().waitForFinished(10000));
+
+    QCOMPARE(run.process().exitCode(), 1);
+    const QString errors = QString::fromUtf8(run.process().readAllStandardError());
+    QVERIFY2(errors.contains(
+                 QStringLiteral("peertest: %1 is not UTF-8 text: %2\\xFF\n").arg(variable, named)),
+             qPrintable(errors));
+    QCOMPARE(QDir(run.folder()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+             QStringList{"peertest"});
 }
 
 QTEST_MAIN(TestProcessLog)

@@ -10,6 +10,9 @@
 #include <QUdpSocket>
 #include <QtTest>
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+
 namespace {
 
 // Modbus RTU over TCP: read two holding registers, the CRC checked and computed; and a text
@@ -73,8 +76,10 @@ class TestRulesReceiver : public QObject {
     Q_OBJECT
 private slots:
     void headlessTcpAnswersSplitRequestsAndClosesByRule();
+    void headlessBadRulesEndTheRun_data();
     void headlessBadRulesEndTheRun();
     void windowUdpAnswersInTheCurrentDisplayAndFollowsAnEdit();
+    void windowTcpAnswersPeersThatHalfClose();
 };
 
 // A request split over two arrivals gets one answer; a rule's close ends the connection and the
@@ -113,21 +118,41 @@ void TestRulesReceiver::headlessTcpAnswersSplitRequestsAndClosesByRule()
              QStringLiteral("RULES: read-registers 2, bye 2, (none) 0"));
 }
 
-// A stand-in that cannot answer ends the run at once, saying where the file is wrong.
+// A stand-in that cannot answer ends the run at once, saying where the file is wrong; a FIFO or a
+// device at the path is not read at all (one would block the run, the other never end).
+void TestRulesReceiver::headlessBadRulesEndTheRun_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("where");
+    QTest::newRow("a bad pattern") << "text"
+                                   << ":3:";
+    QTest::newRow("a FIFO") << "fifo"
+                            << ":1:1: Not a regular file";
+    QTest::newRow("a link to /dev/zero") << "zero"
+                                         << ":1:1: Not a regular file";
+}
+
 void TestRulesReceiver::headlessBadRulesEndTheRun()
 {
+    QFETCH(QString, kind);
+    QFETCH(QString, where);
     QTemporaryDir dir;
     ProgramRun run;
     run.process().setProcessChannelMode(QProcess::SeparateChannels);
-    const QString path = WriteRules(dir, "[[rule]]\nname = \"x\"\nmatch = '0'\n");
+    QString path = WriteRules(dir, "[[rule]]\nname = \"x\"\nmatch = '0'\n");
+    if (kind != QLatin1String("text")) {
+        path = dir.filePath(kind);
+        QVERIFY(kind == QLatin1String("fifo")
+                    ? ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0
+                    : QFile::link(QStringLiteral("/dev/zero"), path));
+    }
     run.setEnvironment(QStringLiteral("PEERTEST_RULES"), path);
     QVERIFY(run.start({QString::number(FreePort())}));
     QVERIFY(run.process().waitForFinished(10000));
 
     QCOMPARE(run.process().exitCode(), 1);
     const QString errors = QString::fromLocal8Bit(run.process().readAllStandardError());
-    QVERIFY2(errors.contains(QStringLiteral(" Rules Err: ") + path + QStringLiteral(":3:")),
-             qPrintable(errors));
+    QVERIFY2(errors.contains(QStringLiteral(" Rules Err: ") + path + where), qPrintable(errors));
 }
 
 // The window's UDP receiver answers each datagram to its sender, shows the answer as the display
@@ -160,6 +185,37 @@ void TestRulesReceiver::windowUdpAnswersInTheCurrentDisplayAndFollowsAnEdit()
     f.ui().cmdEnd->click();
     QVERIFY(f.sandbox.lines(QStringLiteral("24.LOG")).constLast().contains(QStringLiteral("End ")));
     QVERIFY(f.list2().constLast().startsWith(QStringLiteral("RULES: ping ")));
+}
+
+// A peer that sends its request and at once shuts its sending side still reads the answer: each
+// AUTO line in the record stands for an answer the peer got.
+void TestRulesReceiver::windowTcpAnswersPeersThatHalfClose()
+{
+    constexpr int kPeers = 20;
+    QTemporaryDir dir;
+    const QString path = WriteRules(dir, "[[rule]]\nname = \"ping\"\nmatch = '\"PING\\r\\n\"'\n"
+                                         "reply = '\"PONG\\r\\n\"'\n");
+    qputenv("PEERTEST_RULES", QFile::encodeName(path));
+    WindowFixture f;
+    qunsetenv("PEERTEST_RULES");
+    const quint16 port = f.openReceiver();
+    int answered = 0;
+    for (int i = 0; i < kPeers; ++i) {
+        QTcpSocket peer;
+        peer.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(peer.waitForConnected(5000));
+        peer.write("PING\r\n");
+        QVERIFY(peer.waitForBytesWritten(1000));
+        QCOMPARE(::shutdown(int(peer.socketDescriptor()), SHUT_WR), 0);
+        answered += ReadUntil(peer, 6) == "PONG\r\n" ? 1 : 0;
+    }
+    f.ui().cmdEnd->click();
+
+    QCOMPARE(answered, kPeers);
+    QCOMPARE(Messages(f.sandbox.lines(QStringLiteral("24.LOG")))
+                 .filter(QStringLiteral("AUTO[ping]:[504F4E470D0A]"))
+                 .size(),
+             kPeers);
 }
 
 QTEST_MAIN(TestRulesReceiver)

@@ -79,6 +79,7 @@ private slots:
     void shortWriteIsUndoneOnlyWhileItIsTheEnd_data();
     void shortWriteIsUndoneOnlyWhileItIsTheEnd();
     void lineTornOffByAnotherWriterIsSetApart();
+    void twoCopiesAppendingAtOnceKeepEveryLineWhole_data();
     void twoCopiesAppendingAtOnceKeepEveryLineWhole();
     void folderNoLongerAtItsPathIsLeft_data();
     void folderNoLongerAtItsPathIsLeft();
@@ -181,22 +182,32 @@ void TestTextFile::lineTornOffByAnotherWriterIsSetApart()
 
 // Two copies of the program logging flat out into one day file: a line of one copy that is still
 // going in is not taken for a torn line by the other (which would give an empty line), and no
-// line is glued to another.
+// line is glued to another. A long line spans pages, and its write may stop between two of them
+// for as long as the system likes.
+void TestTextFile::twoCopiesAppendingAtOnceKeepEveryLineWhole_data()
+{
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<int>("shortest");
+    QTest::newRow("short lines") << 50000 << 0;
+    QTest::newRow("8 KB lines") << 8000 << 8192;
+}
+
 void TestTextFile::twoCopiesAppendingAtOnceKeepEveryLineWhole()
 {
-    constexpr int kLines = 50000;
+    QFETCH(int, lines);
+    QFETCH(int, shortest);
     QTemporaryDir dir;
     const QString path = dir.filePath("24.LOG");
-    const auto lineOf = [](char copy, int i) {
+    const auto lineOf = [shortest](char copy, int i) {
         // Lengths vary, so lines keep crossing the pages the system copies a write in by.
-        return QStringLiteral("%1 %2 ").arg(copy).arg(i) + QString(i % 300, QChar('x'));
+        return QStringLiteral("%1 %2 ").arg(copy).arg(i) + QString(shortest + i % 300, QChar('x'));
     };
     pid_t copies[2] = {};
     for (char copy : {'A', 'B'}) {
         copies[copy - 'A'] = ::fork();
         if (copies[copy - 'A'] == 0) {
             TextFile file;
-            for (int i = 0; i < kLines; ++i)
+            for (int i = 0; i < lines; ++i)
                 file.AppendLine(path, lineOf(copy, i));
             ::_exit(0);
         }
@@ -204,13 +215,14 @@ void TestTextFile::twoCopiesAppendingAtOnceKeepEveryLineWhole()
     for (pid_t copy : copies)
         QVERIFY(copy > 0 && ::waitpid(copy, nullptr, 0) == copy);
 
-    const QList<QByteArray> lines = ReadAll(path).split('\n');
-    QCOMPARE(lines.size(), 2 * kLines + 1); // the last line end leaves an empty tail
+    const QList<QByteArray> written = ReadAll(path).split('\n');
+    QCOMPARE(written.count("\r"), 0);
+    QCOMPARE(written.size(), 2 * lines + 1); // the last line end leaves an empty tail
     int next[2] = {};
-    for (int at = 0; at < 2 * kLines; ++at) {
-        const QString line = QString::fromLatin1(lines.at(at).chopped(1));
+    for (int at = 0; at < 2 * lines; ++at) {
+        const QString line = QString::fromLatin1(written.at(at).chopped(1));
         const int copy = line.startsWith('A') ? 0 : 1;
-        QVERIFY2(lines.at(at).endsWith('\r') && line == lineOf(char('A' + copy), next[copy]),
+        QVERIFY2(written.at(at).endsWith('\r') && line == lineOf(char('A' + copy), next[copy]),
                  qPrintable(QStringLiteral("line %1: \"%2\"").arg(at).arg(line)));
         ++next[copy];
     }

@@ -13,6 +13,8 @@
 #include <QTest>
 #include <QUdpSocket>
 
+#include <sys/stat.h>
+
 namespace {
 
 const QByteArray kRules = R"(
@@ -260,6 +262,19 @@ void TestStandIn::rulesFileEditedWhileRunning()
     QVERIFY2(lines_.at(1).startsWith(QStringLiteral("Rules Err: ")) &&
                  lines_.at(1).contains(path + QStringLiteral(":3:10: ")),
              qPrintable(lines_.at(1)));
+    QCOMPARE(responder.AnswerDatagram("PING\r\n", QHostAddress::LocalHost, 1).reply,
+             QByteArray("PANG\r\n"));
+
+    // A FIFO in its place is not opened for reading, which would wait for a writer for good.
+    const QString fifo = dir.filePath(QStringLiteral("fifo"));
+    QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    QVERIFY(::rename(QFile::encodeName(fifo).constData(), QFile::encodeName(path).constData()) ==
+            0);
+    QVERIFY(QTest::qWaitFor([&] { return lines_.size() > 2; }, 2000));
+    QTest::qWait(1300);
+    QCOMPARE(lines_.size(), 3);
+    QCOMPARE(lines_.at(2), QStringLiteral("Rules Err: not reloaded, the rules in force stay: ") +
+                               path + QStringLiteral(":1:1: Not a regular file"));
     QCOMPARE(responder.AnswerDatagram("PING\r\n", QHostAddress::LocalHost, 1).reply,
              QByteArray("PANG\r\n"));
 }

@@ -59,6 +59,17 @@ bool ProgramRun::start(const QStringList& arguments)
     return process_.waitForStarted(10000);
 }
 
+bool ProgramRun::startThroughShell(const QString& setup, const QStringList& arguments)
+{
+    const QString copy = dir_.filePath(QStringLiteral("peertest"));
+    if (!QFile::copy(QStringLiteral(PEERTEST_BINARY), copy))
+        return false;
+    const QString script =
+        QStringLiteral("ff=$(printf '\\377'); ") + setup + QStringLiteral("; exec \"$0\" \"$@\"");
+    process_.start(QStringLiteral("/bin/sh"), QStringList{"-c", script, copy} + arguments);
+    return process_.waitForStarted(10000);
+}
+
 bool ProgramRun::waitUntilLoaded()
 {
     // A day file left from earlier may be emptied or continued; either way the last line is

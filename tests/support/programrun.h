@@ -22,6 +22,9 @@ public:
     void listenOnAFreePort();
 
     bool start(const QStringList& arguments);
+    // The same through /bin/sh, `setup` run first with $ff the byte 0xFF: for a variable holding
+    // bytes that QProcess, which takes text, cannot pass.
+    bool startThroughShell(const QString& setup, const QStringList& arguments);
     // Waits (bounded) until the window has loaded, i.e. this run's "Start " line is on disk.
     bool waitUntilLoaded();
     // Asks the program to close the ordinary way (SIGTERM or SIGINT) and waits for it to end
