@@ -72,8 +72,8 @@ public:
             return false;
         SkipBlanks();
         if (pos_ < text_.size())
-            return Fail(pos_, QStringLiteral("unexpected '%1' in the expression")
-                                  .arg(text_.at(pos_)));
+            return Fail(pos_,
+                        QStringLiteral("unexpected '%1' in the expression").arg(text_.at(pos_)));
         return true;
     }
 
@@ -131,9 +131,10 @@ private:
             return ReadNumber();
         if (at < text_.size() && IsNameChar(text_.at(at), true))
             return ReadName(depth);
-        return Failed(at, at < text_.size()
-                              ? QStringLiteral("unexpected '%1' in the expression").arg(text_.at(at))
-                              : QStringLiteral("the expression ends too soon"));
+        return Failed(at,
+                      at < text_.size()
+                          ? QStringLiteral("unexpected '%1' in the expression").arg(text_.at(at))
+                          : QStringLiteral("the expression ends too soon"));
     }
 
     int ReadNumber()

@@ -51,8 +51,8 @@ public:
 
     quint64 Evaluate(const Scope& scope) const;
     // The first name `known` says no to ("count", "state.reg"), with its offset in the text.
-    std::optional<SyntaxError> FindUnknownName(
-        const std::function<bool(const QString&)>& known) const;
+    std::optional<SyntaxError>
+    FindUnknownName(const std::function<bool(const QString&)>& known) const;
     // The expression is one name and nothing else.
     bool IsName() const;
     bool Reads(const QString& name) const;

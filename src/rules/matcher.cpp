@@ -15,8 +15,7 @@ constexpr qsizetype kBytesPerStep = 64;
 
 class Matcher {
 public:
-    Matcher(const Pattern::Data& pattern, QByteArrayView data, MatchMode mode,
-            const Scope* outside)
+    Matcher(const Pattern::Data& pattern, QByteArrayView data, MatchMode mode, const Scope* outside)
         : pattern_(pattern), data_(data), mode_(mode), size_(data.size()), outside_(outside),
           spans_(pattern.elements.size(), {0, 0})
     {
@@ -162,7 +161,8 @@ private:
 
     qsizetype ReferenceEnd(size_t i, qsizetype pos)
     {
-        const std::optional<QByteArray> bytes = PathScope(*this, i).Bytes(pattern_.elements[i].name);
+        const std::optional<QByteArray> bytes =
+            PathScope(*this, i).Bytes(pattern_.elements[i].name);
         if (!bytes || bytes->size() > size_ - pos || !Spend(bytes->size() / kBytesPerStep))
             return kNone;
         return data_.sliced(pos, bytes->size()) == QByteArrayView(*bytes) ? pos + bytes->size()

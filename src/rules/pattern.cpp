@@ -191,9 +191,8 @@ private:
         if (OpenBits(data) == 0)
             data.elements.push_back(ElementOf(PatternElement::Kind::Bits));
         PatternElement& element = data.elements.back();
-        const int offset = element.fields.empty()
-                               ? 0
-                               : element.fields.back().offset + element.fields.back().bits;
+        const int offset =
+            element.fields.empty() ? 0 : element.fields.back().offset + element.fields.back().bits;
         element.fields.push_back({name, bits, offset, std::move(value)});
         element.count = (offset + bits + 7) / 8;
         return true;

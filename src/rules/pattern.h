@@ -18,7 +18,7 @@
 struct Captures {
     QHash<QString, QByteArray> named;
     QHash<QString, quint64> numbers; // bit fields, and little-endian captures read as numbers
-    QList<QByteArray> groups; // the expressions' groups in order: {1} is groups[0]
+    QList<QByteArray> groups;        // the expressions' groups in order: {1} is groups[0]
 };
 
 // What names mean while one reply is made or one rule's state set: a match's captures, the
@@ -63,8 +63,7 @@ public:
 
     // `outside` says which names the pattern may read besides its own earlier captures (a
     // script's variables, "counter", "state.reg"); their values come with each match.
-    static std::optional<Pattern> Parse(QStringView text, TextEncoding encoding,
-                                        SyntaxError& error,
+    static std::optional<Pattern> Parse(QStringView text, TextEncoding encoding, SyntaxError& error,
                                         const std::function<bool(const QString&)>& outside = {});
 
     MatchResult Match(QByteArrayView data, MatchMode mode, const Scope* outside = nullptr) const;

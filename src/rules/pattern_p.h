@@ -24,9 +24,9 @@ struct PatternElement {
     enum class Kind { Literal, AnyBytes, Capture, Run, Checksum, Regex, Bits, Reference, Computed };
     Kind kind = Kind::Literal;
     QByteArray literal;
-    qsizetype count = 0; // AnyBytes, Capture, Computed and Bits: bytes
-    QString name;        // Capture, Run and Reference; a Run without a name is "*"
-    bool littleEndian = false; // Capture and Computed, read as a number
+    qsizetype count = 0;              // AnyBytes, Capture, Computed and Bits: bytes
+    QString name;                     // Capture, Run and Reference; a Run without a name is "*"
+    bool littleEndian = false;        // Capture and Computed, read as a number
     std::optional<Expression> length; // Capture: its length, when no fixed count
     std::optional<Expression> value;  // Computed
     std::vector<BitField> fields;     // Bits

@@ -142,8 +142,8 @@ private:
         if (!width || width->bits)
             return Fail(token.offset,
                         !reason.isEmpty() ? reason
-                        : width ? QStringLiteral("a reply writes bits with arithmetic: "
-                                                 "{(a << 4 | b):1}")
+                        : width           ? QStringLiteral("a reply writes bits with arithmetic: "
+                                                                     "{(a << 4 | b):1}")
                                 : QStringLiteral("a reply writes a number in a width of bytes: "
                                                  "{%1:2} or {%1:2le}")
                                       .arg(left));
@@ -197,7 +197,8 @@ private:
     {
         const Token& open = tokens_[next_++];
         if (depth + 1 > kMaxNesting)
-            return Fail(open.offset, QStringLiteral("groups nest at most %1 deep").arg(kMaxNesting));
+            return Fail(open.offset,
+                        QStringLiteral("groups nest at most %1 deep").arg(kMaxNesting));
         if (!ReadParts(part.children, depth + 1))
             return false;
         if (next_ >= tokens_.size())
@@ -245,8 +246,7 @@ QString NoSuchVariable(const QString& name)
     const QString checksum = NoSuchCapture(name);
     return checksum.startsWith(QStringLiteral("unknown checksum"))
                ? checksum
-               : QStringLiteral("unknown name \"%1\": nothing sets it before it is used")
-                     .arg(name);
+               : QStringLiteral("unknown name \"%1\": nothing sets it before it is used").arg(name);
 }
 
 using Known = std::function<bool(const QString&)>;
@@ -385,7 +385,8 @@ std::optional<ReplyTemplate> ReplyTemplate::Parse(QStringView text, TextEncoding
 {
     std::vector<Token> tokens;
     auto data = std::make_shared<Data>();
-    if (!Tokenize(text, encoding, tokens, error) || !TemplateReader(tokens, error).Read(data->parts))
+    if (!Tokenize(text, encoding, tokens, error) ||
+        !TemplateReader(tokens, error).Read(data->parts))
         return std::nullopt;
     return ReplyTemplate(std::move(data));
 }
@@ -419,8 +420,8 @@ ReplyTemplate::FindUndefinedCapture(const std::function<bool(const QString&)>& k
     });
 }
 
-QByteArray ReplyTemplate::Render(QByteArrayView request, const Captures& captures,
-                                 quint64 counter, const Scope* outside) const
+QByteArray ReplyTemplate::Render(QByteArrayView request, const Captures& captures, quint64 counter,
+                                 const Scope* outside) const
 {
     QByteArray out;
     CaptureScope scope(captures, counter, outside);

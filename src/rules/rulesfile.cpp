@@ -293,11 +293,11 @@ bool RulesReader::ReadSet(const toml::node& node, Rule& rule)
         return Error(PositionIn(node, assignment->targetOffset),
                      QStringLiteral("\"%1\" is not in the [state] table").arg(assignment->target));
     if (set_.DeclaresTable(target) != assignment->index.has_value())
-        return Error(PositionIn(node, assignment->targetOffset),
-                     assignment->index
-                         ? QStringLiteral("\"%1\" is one value, not a table").arg(assignment->target)
-                         : QStringLiteral("\"%1\" is a table: write %1[INDEX]")
-                               .arg(assignment->target));
+        return Error(
+            PositionIn(node, assignment->targetOffset),
+            assignment->index
+                ? QStringLiteral("\"%1\" is one value, not a table").arg(assignment->target)
+                : QStringLiteral("\"%1\" is a table: write %1[INDEX]").arg(assignment->target));
     const auto known = [&](const QString& name) {
         return name == QLatin1String("counter") || set_.DeclaresState(name) ||
                (rule.match && checkCaptures_ && rule.match->HasCapture(name)) || !checkCaptures_;

@@ -32,8 +32,8 @@ struct Assignment {
 
     static std::optional<Assignment> Parse(QStringView text, SyntaxError& error);
     // Every name the statement reads (not its target), for checking against what is known.
-    std::optional<SyntaxError> FindUnknownName(
-        const std::function<bool(const QString&)>& known) const;
+    std::optional<SyntaxError>
+    FindUnknownName(const std::function<bool(const QString&)>& known) const;
 };
 
 // The stand-in's memory: kept for the run, across reloads of the rules, for every peer alike.

@@ -150,6 +150,21 @@ void TestCli::exitStatuses_data()
         << QStringList{"send", "tcp://127.0.0.1:{tcp}", ping, "--expect", "\"PONG 2\""} << 1 << ""
         << "the answer does not match\n  expected: \"PONG 2\"\n  received: 504F4E4720310D0A "
            "\"PONG 1\\r\\n\"\n  first differing offset: 5";
+    // {counter} in an expectation is the number of the send it answers, nothing else.
+    QTest::newRow("the counter sent comes back") << QStringList{"send",
+                                                                "tcp://127.0.0.1:{tcp}",
+                                                                "\"PING\" {counter} \"\\r\\n\"",
+                                                                "--repeat",
+                                                                "2",
+                                                                "--expect",
+                                                                "\"PONG \" {counter} \"\\r\\n\""}
+                                                 << 0 << "\"PONG 2\\r\\n\" rtt="
+                                                 << "";
+    QTest::newRow("another number comes back")
+        << QStringList{"send", "tcp://127.0.0.1:{tcp}", "\"PING7\\r\\n\"", "--expect",
+                       "\"PONG \" {counter} \"\\r\\n\""}
+        << 1 << ""
+        << "the answer does not match";
     QTest::newRow("no answer in time")
         << QStringList{"send", "tcp://127.0.0.1:{tcp}", "\"QUIET\\r\\n\"", "--timeout", "200ms"}
         << 1 << ""

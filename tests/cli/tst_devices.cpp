@@ -134,8 +134,13 @@ void TestDevices::initTestCase()
 // Options first, then the host, then any values to write.
 QStringList TestDevices::Mbpoll(const QStringList& options, const QStringList& values) const
 {
-    return QStringList{QStringLiteral("-m"), QStringLiteral("tcp"), QStringLiteral("-a"),
-                       QStringLiteral("1"), QStringLiteral("-1"), QStringLiteral("-p"), tcpPort_}
+    return QStringList{QStringLiteral("-m"),
+                       QStringLiteral("tcp"),
+                       QStringLiteral("-a"),
+                       QStringLiteral("1"),
+                       QStringLiteral("-1"),
+                       QStringLiteral("-p"),
+                       tcpPort_}
            << options << QStringLiteral("127.0.0.1") << values;
 }
 
@@ -153,8 +158,8 @@ void TestDevices::mbpollReadsAndWrites_data()
                             << QStringList{"42", "43"} << 2 << "";
     QTest::newRow("write 1") << QStringList{"-t", "4", "-r", "2", "=", "7"} << 0 << QStringList{}
                              << 0 << "Written 1 references";
-    QTest::newRow("write 10") << QStringList{"-t", "4", "-r", "9", "=", "90", "91", "92", "93",
-                                             "94", "95", "96", "97", "98", "99"}
+    QTest::newRow("write 10") << QStringList{"-t", "4",  "-r", "9",  "=",  "90", "91", "92",
+                                             "93", "94", "95", "96", "97", "98", "99"}
                               << 0 << QStringList{} << 0 << "Written 10 references";
     QTest::newRow("read 10 back") << QStringList{"-t", "4", "-r", "8", "-c", "10"} << 0
                                   << QStringList{"0", "90", "91", "92"} << 10 << "";
@@ -203,15 +208,15 @@ void TestDevices::coapClientGetsItsAnswer()
         QSKIP("coap-client (libcoap3-bin) is not installed");
     const QString uri = QStringLiteral("coap://127.0.0.1:%1/hello").arg(udpPort_);
     for (const QString& token : {QStringLiteral("7"), QStringLiteral("cafe0123")}) {
-        const Run get = RunTool(client, {QStringLiteral("-m"), QStringLiteral("get"),
-                                         QStringLiteral("-T"), token, QStringLiteral("-B"),
-                                         QStringLiteral("5"), uri});
+        const Run get =
+            RunTool(client, {QStringLiteral("-m"), QStringLiteral("get"), QStringLiteral("-T"),
+                             token, QStringLiteral("-B"), QStringLiteral("5"), uri});
         QCOMPARE(get.out.trimmed(), QStringLiteral("hello from peertest"));
     }
     // A PUT (code 0.03) matches no rule: no answer at all.
-    const Run put = RunTool(client, {QStringLiteral("-m"), QStringLiteral("put"),
-                                     QStringLiteral("-e"), QStringLiteral("x"),
-                                     QStringLiteral("-B"), QStringLiteral("1"), uri});
+    const Run put =
+        RunTool(client, {QStringLiteral("-m"), QStringLiteral("put"), QStringLiteral("-e"),
+                         QStringLiteral("x"), QStringLiteral("-B"), QStringLiteral("1"), uri});
     QVERIFY2(!put.out.contains(QStringLiteral("hello")), qPrintable(put.out));
 }
 

@@ -26,6 +26,8 @@ private slots:
     void prefix_data();
     void prefix();
     void capturesAndGroups();
+    void numbersBitsAndLengths_data();
+    void numbersBitsAndLengths();
     void hostileInputIsBounded_data();
     void hostileInputIsBounded();
 };
@@ -50,6 +52,12 @@ void TestPattern::readErrors_data()
     QTest::newRow("no code in windows-31j") << "\"a€\"" << true << 2 << "cannot be written";
     QTest::newRow("blank") << "  " << false << 0 << "empty";
     QTest::newRow("stray letter") << "01 G2" << false << 3 << "unexpected 'G'";
+    QTest::newRow("bits short of a byte") << "{a:3b} 01" << false << 7 << "5 bits";
+    QTest::newRow("length from a later capture")
+        << "{d:n} {n:1}" << false << 1 << "unknown name \"n\"";
+    QTest::newRow("same bytes of nothing") << "{v}" << false << 0 << "unknown name \"v\"";
+    QTest::newRow("bit field as bytes") << "{a:4b} {b:4b} {a}" << false << 14 << "bit field";
+    QTest::newRow("group in a pattern") << "( 01 )" << false << 0 << "no groups";
 }
 
 void TestPattern::readErrors()
@@ -157,6 +165,50 @@ void TestPattern::capturesAndGroups()
     QVERIFY(result.matched());
     QCOMPARE(result.captures.named.value("tail"), QByteArray(""));
     QCOMPARE(result.captures.groups, QList<QByteArray>({"ABC", "", "", ";"}));
+}
+
+// Each row: a pattern, a datagram matched whole, and the numbers its captures hold ("" when it
+// must not match).
+void TestPattern::numbersBitsAndLengths_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QString>("numbers");
+    QTest::newRow("length from a capture")
+        << "{n:1} {d:n} 21" << QByteArray::fromHex("0341424321") << "n=3 d=4276803";
+    QTest::newRow("length past the end") << "{n:1} {d:n}" << QByteArray::fromHex("054142") << "";
+    QTest::newRow("length worked out")
+        << "{n:1} {d:n - 1} {c:1}" << QByteArray::fromHex("03AABBCC") << "d=43707 c=204";
+    QTest::newRow("little-endian")
+        << "{v:2le} {w:2}" << QByteArray::fromHex("34121234") << "v=4660 w=4660";
+    QTest::newRow("bit fields, token as long as one says")
+        << "{1:2b} {t:2b} {k:4b} 01 {tok:k}" << QByteArray::fromHex("6201AABB")
+        << "t=2 k=2 tok=43707";
+    QTest::newRow("bit field of the wrong value")
+        << "{1:2b} {t:2b} {k:4b} 01" << QByteArray::fromHex("A201") << "";
+    QTest::newRow("fields across a byte")
+        << "{a:4b} {b:12b}" << QByteArray::fromHex("ABCD") << "a=10 b=3021";
+    QTest::newRow("the same bytes again") << "{a:2} \"-\" {a}" << QByteArray("xy-xy") << "a=30841";
+    QTest::newRow("other bytes") << "{a:2} \"-\" {a}" << QByteArray("xy-xz") << "";
+    QTest::newRow("a number worked out")
+        << "{n:1} {n * 2 + 1:1} {n << 8:2le}" << QByteArray::fromHex("03070003") << "n=3";
+    QTest::newRow("another number") << "{n:1} {n * 2 + 1:1}" << QByteArray::fromHex("0306") << "";
+    QTest::newRow("a run, then its length")
+        << "{s:*} \";\" {len(s):1}" << QByteArray::fromHex("4142433B03") << "s=4276803";
+}
+
+void TestPattern::numbersBitsAndLengths()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, data);
+    QFETCH(QString, numbers);
+    const MatchResult result = Parsed(text).Match(data, MatchMode::Whole);
+    QCOMPARE(result.matched(), !numbers.isEmpty());
+    const CaptureScope scope(result.captures, 0, nullptr);
+    for (const QString& pair : numbers.split(u' ', Qt::SkipEmptyParts)) {
+        const QStringList parts = pair.split(u'=');
+        QCOMPARE(scope.Number(parts[0]).value_or(~0ULL), parts[1].toULongLong());
+    }
 }
 
 void TestPattern::hostileInputIsBounded_data()

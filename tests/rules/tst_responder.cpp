@@ -104,6 +104,21 @@ void TestResponder::datagrams_data()
         << QByteArray("[[rule]]\nname = \"a\"\nmatch = '\"A\" *'\nreply = '\"1\"'\n"
                       "[[rule]]\nname = \"b\"\nmatch = '*'\nreply = '\"2\"'\n")
         << "10.0.0.1" << QList<QByteArray>{"AB", "BA"} << QList<QByteArray>{"1", "2"};
+    QTest::newRow("length field a checksum reads")
+        << QByteArray("[[rule]]\nname = \"l\"\nreply = '01 {len:1}( 02 03 {sum8} )'\n")
+        << "10.0.0.1" << QList<QByteArray>{"x"}
+        << QList<QByteArray>{QByteArray::fromHex("0103020309")};
+    QTest::newRow("repeats, the inner index shadowing")
+        << QByteArray("[[rule]]\nname = \"r\"\nreply = '{repeat 2}( {repeat 3}( {index:1} ) "
+                      "{index + 10:1} )'\n")
+        << "10.0.0.1" << QList<QByteArray>{"x"}
+        << QList<QByteArray>{QByteArray::fromHex("0001020A0001020B")};
+    QTest::newRow("state set, then read")
+        << QByteArray("[state]\nn = 5\nt = []\n[[rule]]\nname = \"s\"\nmatch = '{x:1}'\n"
+                      "set = ['n = state.n + x', 't[x] = counter']\n"
+                      "reply = '{state.n:2le} {state.t[x]:1} {state.t[9]:1}'\n")
+        << "10.0.0.1" << QList<QByteArray>{"\x01", "\x02"}
+        << QList<QByteArray>{QByteArray::fromHex("06000100"), QByteArray::fromHex("08000200")};
     QTest::newRow("swallowed") << QByteArray("[[rule]]\nname = \"s\"\n") << "10.0.0.1"
                                << QList<QByteArray>{"x"} << QList<QByteArray>{"(none)"};
     QTest::newRow("tcp only") << QByteArray(
@@ -207,6 +222,16 @@ void TestResponder::summaryAndReload()
     const Conversation::Fed fed = conversation.Feed("AC");
     QCOMPARE(Replies(fed.answers), (QList<QByteArray>{"1", "(none)"}));
     QCOMPARE(responder.SummaryLine(), QString("RULES: c 1, a 3, (none) 2"));
+
+    // A stand-in's state lives through reloads: a name kept keeps its value.
+    const QByteArray counting = "[state]\nn = 0\nt = [7]\n[[rule]]\nname = \"n\"\n"
+                                "set = ['n = state.n + 1', 't[2] = 9']\n";
+    responder.Reload(Rules(counting));
+    responder.AnswerDatagram("x", QHostAddress::LocalHost, 5000);
+    responder.Reload(Rules(QByteArray(counting).replace("n = 0\n", "n = 0\nu = 4\n")));
+    responder.Reload(Rules(counting));
+    responder.AnswerDatagram("x", QHostAddress::LocalHost, 5000);
+    QCOMPARE(responder.SummaryLine(), QString("RULES: n 2, (none) 2; state: n=2, t[0]=7, t[2]=9"));
 }
 
 void TestResponder::overLimitNoticedOnce()

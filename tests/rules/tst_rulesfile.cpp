@@ -38,6 +38,15 @@ void TestRulesFile::errors_data()
     QTest::newRow("unknown checksum in a reply")
         << QByteArray("[[rule]]\nname = \"a\"\nreply = [\"01\", '02 {crc17}']\n")
         << "r.toml:3:20: unknown checksum \"crc17\"";
+    QTest::newRow("set of a name not in the state")
+        << QByteArray("[state]\nn = 1\n[[rule]]\nname = \"a\"\nset = 'm = 2'\n")
+        << "r.toml:5:8: \"m\" is not in the [state] table";
+    QTest::newRow("set of a table without an index")
+        << QByteArray("[state]\nt = []\n[[rule]]\nname = \"a\"\nset = 't = 2'\n")
+        << "r.toml:5:8: \"t\" is a table: write t[INDEX]";
+    QTest::newRow("state read that is not declared")
+        << QByteArray("[[rule]]\nname = \"a\"\nreply = '{state.x:1}'\n")
+        << "r.toml:3:10: unknown name \"state.x\"";
     QTest::newRow("capture the match lacks")
         << QByteArray("[[rule]]\nname = \"a\"\nmatch = '{x:1}'\nreply = '{y}'\n")
         << "r.toml:4:10: the match has no capture \"y\"";
