@@ -33,13 +33,21 @@ void CheckMatch(const MatchResult& result, const Pattern& pattern, QByteArrayVie
 void CheckPattern(const QString& text, TextEncoding encoding, QByteArrayView bytes)
 {
     SyntaxError error;
-    const std::optional<Pattern> pattern = Pattern::Parse(text, encoding, error);
+    // As an expectation reads it: "counter" and "v" come from outside.
+    const std::optional<Pattern> pattern =
+        Pattern::Parse(text, encoding, error, [](const QString& name) {
+            return name == QLatin1String("counter") || name == QLatin1String("v");
+        });
     if (!pattern) {
         Require(!error.reason.isEmpty() && error.offset >= 0 && error.offset <= text.size());
         return;
     }
+    Captures outside;
+    outside.named.insert(QStringLiteral("v"), bytes.first(std::min<qsizetype>(bytes.size(), 3))
+                                                  .toByteArray());
+    const CaptureScope bound(outside, 12, nullptr);
     for (MatchMode mode : {MatchMode::Whole, MatchMode::Prefix})
-        CheckMatch(pattern->Match(bytes, mode), *pattern, bytes, mode);
+        CheckMatch(pattern->Match(bytes, mode, &bound), *pattern, bytes, mode);
 }
 
 void CheckTemplate(const QString& text, QByteArrayView bytes)
@@ -54,8 +62,9 @@ void CheckTemplate(const QString& text, QByteArrayView bytes)
     Captures captures;
     captures.named.insert(QStringLiteral("a"), bytes.toByteArray());
     captures.groups << bytes.toByteArray();
+    captures.numbers.insert(QStringLiteral("b"), 300);
     reply->FindUndefinedCapture(nullptr);
-    reply->Render(bytes, captures, 7);
+    Require(reply->Render(bytes, captures, 7).size() <= (17 << 20) + bytes.size() * 64);
 }
 
 void CheckRules(const QByteArray& text, QByteArrayView bytes)

@@ -13,6 +13,7 @@ constexpr int kMaxGroup = 9999;
 constexpr int kMaxNesting = 16;
 // A reply is written by hand: a repeat past these is a mistake in the rules.
 constexpr quint64 kMostRepeats = 65536;
+constexpr quint64 kMostRepeatsInAll = 1 << 20; // nested repeats of nothing would never end
 constexpr qsizetype kLongestReply = 16 << 20;
 
 struct ReplyPart {
@@ -362,7 +363,8 @@ private:
     {
         const std::optional<quint64> outer = scope_.index;
         const quint64 times = std::min(part.value->Evaluate(scope_), kMostRepeats);
-        for (quint64 i = 0; i < times && out.size() < kLongestReply; ++i) {
+        for (quint64 i = 0; i < times && out.size() < kLongestReply && repeated_ < kMostRepeatsInAll;
+             ++i, ++repeated_) {
             scope_.index = i;
             Render(part.children, out);
         }
@@ -372,6 +374,7 @@ private:
     QByteArrayView request_;
     const Captures& captures_;
     CaptureScope& scope_;
+    quint64 repeated_ = 0;
 };
 
 } // namespace
