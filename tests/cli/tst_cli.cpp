@@ -161,10 +161,15 @@ void TestCli::exitStatuses_data()
                                                  << 0 << "\"PONG 2\\r\\n\" rtt="
                                                  << "";
     QTest::newRow("another number comes back")
-        << QStringList{"send", "tcp://127.0.0.1:{tcp}", "\"PING7\\r\\n\"", "--expect",
+        << QStringList{"send",
+                       "tcp://127.0.0.1:{tcp}",
+                       "\"PING7\\r\\n\"",
+                       "--timeout",
+                       "300ms",
+                       "--expect",
                        "\"PONG \" {counter} \"\\r\\n\""}
         << 1 << ""
-        << "the answer does not match";
+        << "no matching answer within 300ms\n  expected: \"PONG \" {counter}";
     QTest::newRow("no answer in time")
         << QStringList{"send", "tcp://127.0.0.1:{tcp}", "\"QUIET\\r\\n\"", "--timeout", "200ms"}
         << 1 << ""
