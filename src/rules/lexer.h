@@ -9,7 +9,8 @@
 #include <vector>
 
 // The pieces that patterns and templates share: bytes written in hex or as quoted text, "??",
-// "*", "{...}", re"..." and the parentheses of a group. Which of them a pattern or a template accepts is up to its reader.
+// "*", "{...}", re"..." and the parentheses of a group. Which of them a pattern or a template
+// accepts is up to its reader.
 struct Token {
     enum class Kind { Bytes, AnyByte, AnyRun, Brace, Regex, GroupOpen, GroupClose };
     Kind kind = Kind::Bytes;

@@ -2,6 +2,7 @@
 
 #include "rules/checksum.h"
 #include "rules/lexer.h"
+#include "rules/replytemplate_p.h"
 
 #include <QRegularExpression>
 
@@ -11,27 +12,6 @@ namespace {
 
 constexpr int kMaxGroup = 9999;
 constexpr int kMaxNesting = 16;
-// A reply is written by hand: a repeat past these is a mistake in the rules.
-constexpr quint64 kMostRepeats = 65536;
-constexpr quint64 kMostRepeatsInAll = 1 << 20; // nested repeats of nothing would never end
-constexpr qsizetype kLongestReply = 16 << 20;
-
-struct ReplyPart {
-    // Number: a value as bytes; Decimal: as decimal text; Length: the size of `children` as a
-    // number, then the children; Repeat: the children `value` times.
-    enum class Kind { Bytes, Capture, Group, Echo, Checksum, Number, Decimal, Length, Repeat };
-    Kind kind = Kind::Bytes;
-    QByteArray bytes;
-    QString name;  // Capture
-    int index = 0; // Group: 1-based
-    ChecksumKind checksum = ChecksumKind::Crc8;
-    std::optional<Expression> value;
-    NumberWidth width;
-    std::vector<ReplyPart> children;
-    bool checksumInside = false; // Length: a checksum among the children reads the length
-    bool inRepeat = false;       // Number, Decimal, Repeat: `index` means something here
-    qsizetype offset = 0;
-};
 
 ReplyPart PartOf(ReplyPart::Kind kind, qsizetype offset)
 {
@@ -293,90 +273,6 @@ std::optional<SyntaxError> FindGroup(const std::vector<ReplyPart>& parts, int mo
     return std::nullopt;
 }
 
-class Renderer {
-public:
-    Renderer(QByteArrayView request, const Captures& captures, CaptureScope& scope)
-        : request_(request), captures_(captures), scope_(scope)
-    {
-    }
-
-    void Render(const std::vector<ReplyPart>& parts, QByteArray& out)
-    {
-        for (const ReplyPart& part : parts)
-            RenderPart(part, out);
-    }
-
-private:
-    void RenderPart(const ReplyPart& part, QByteArray& out)
-    {
-        switch (part.kind) {
-        case ReplyPart::Kind::Bytes:
-            out += part.bytes;
-            break;
-        case ReplyPart::Kind::Capture:
-            out += captures_.named.value(part.name);
-            break;
-        case ReplyPart::Kind::Group:
-            out += captures_.groups.value(part.index - 1);
-            break;
-        case ReplyPart::Kind::Echo:
-            out += request_;
-            break;
-        case ReplyPart::Kind::Checksum:
-            out += ChecksumBytes(part.checksum, out);
-            break;
-        case ReplyPart::Kind::Number:
-            AppendNumber(out, part.value->Evaluate(scope_), part.width.size,
-                         part.width.littleEndian);
-            break;
-        case ReplyPart::Kind::Decimal:
-            out += QByteArray::number(part.value->Evaluate(scope_));
-            break;
-        case ReplyPart::Kind::Length:
-            RenderLength(part, out);
-            break;
-        case ReplyPart::Kind::Repeat:
-            RenderRepeat(part, out);
-            break;
-        }
-    }
-
-    void RenderLength(const ReplyPart& part, QByteArray& out)
-    {
-        const qsizetype field = out.size();
-        const int width = part.width.size;
-        AppendNumber(out, 0, width, part.width.littleEndian);
-        Render(part.children, out);
-        QByteArray length;
-        AppendNumber(length, quint64(out.size() - field - width), width, part.width.littleEndian);
-        if (!part.checksumInside) {
-            out.replace(field, width, length);
-            return;
-        }
-        // A checksum inside reads the length field too: write the group again after it.
-        out.truncate(field);
-        out += length;
-        Render(part.children, out);
-    }
-
-    void RenderRepeat(const ReplyPart& part, QByteArray& out)
-    {
-        const std::optional<quint64> outer = scope_.index;
-        const quint64 times = std::min(part.value->Evaluate(scope_), kMostRepeats);
-        for (quint64 i = 0; i < times && out.size() < kLongestReply && repeated_ < kMostRepeatsInAll;
-             ++i, ++repeated_) {
-            scope_.index = i;
-            Render(part.children, out);
-        }
-        scope_.index = outer;
-    }
-
-    QByteArrayView request_;
-    const Captures& captures_;
-    CaptureScope& scope_;
-    quint64 repeated_ = 0;
-};
-
 } // namespace
 
 struct ReplyTemplate::Data {
@@ -428,6 +324,6 @@ QByteArray ReplyTemplate::Render(QByteArrayView request, const Captures& capture
 {
     QByteArray out;
     CaptureScope scope(captures, counter, outside);
-    Renderer(request, captures, scope).Render(data_->parts, out);
+    RenderParts(data_->parts, request, captures, scope, out);
     return out;
 }
