@@ -7,6 +7,8 @@
 
 #include <QHash>
 
+#include <algorithm>
+
 namespace {
 
 constexpr qsizetype kNone = -1;
@@ -17,10 +19,17 @@ class Matcher {
 public:
     Matcher(const Pattern::Data& pattern, QByteArrayView data, MatchMode mode, const Scope* outside)
         : pattern_(pattern), data_(data), mode_(mode), size_(data.size()), outside_(outside),
-          spans_(pattern.elements.size(), {0, 0})
+          spans_(pattern.dependent ? pattern.elements.size() : 0, {0, 0})
     {
-        for (const PatternElement& element : pattern.elements)
-            checksums_.push_back({RunningChecksum(element.checksum), 0});
+        // Most patterns have no checksum: they need not pay for a place to keep one.
+        const auto checksum = [](const PatternElement& element) {
+            return element.kind == PatternElement::Kind::Checksum;
+        };
+        if (std::any_of(pattern.elements.begin(), pattern.elements.end(), checksum)) {
+            checksums_.reserve(pattern.elements.size());
+            for (const PatternElement& element : pattern.elements)
+                checksums_.push_back({RunningChecksum(element.checksum), 0});
+        }
     }
 
     MatchResult Run()
@@ -135,7 +144,8 @@ private:
         const qsizetype next = NextPosition(i, pos);
         if (next == kNone)
             return kNone;
-        spans_[i] = {pos, next};
+        if (!spans_.empty())
+            spans_[i] = {pos, next};
         return Solve(i + 1, next);
     }
 
@@ -223,7 +233,8 @@ private:
         for (qsizetype next = first; next <= last && !exhausted_; ++next) {
             if (best != kNone && next + restMin >= best)
                 break;
-            spans_[i] = {pos, next};
+            if (!spans_.empty())
+                spans_[i] = {pos, next};
             const qsizetype end = Solve(i + 1, next);
             if (end != kNone && (best == kNone || end < best))
                 best = end;
@@ -273,6 +284,7 @@ private:
     // Walks the path to `end` again, taking each run's first length that still reaches it.
     bool Collect(qsizetype end, Captures& captures)
     {
+        spans_.assign(pattern_.elements.size(), {0, 0}); // only a match pays for them
         qsizetype pos = 0;
         for (size_t i = 0; i < pattern_.elements.size(); ++i) {
             const PatternElement& element = pattern_.elements[i];

@@ -5,7 +5,6 @@
 #include "rules/pattern.h"
 #include "rules/regex.h"
 
-#include <algorithm>
 #include <vector>
 
 // Part of a byte or bytes, most significant bit first: captured as a number, or (with a value)
@@ -39,12 +38,10 @@ struct PatternElement {
     {
         return kind != Kind::Run && kind != Kind::Regex && kind != Kind::Reference && !length;
     }
-    // It reads what elements before it took.
+    // It reads what elements before it took (bit fields: what it takes itself).
     bool Dependent() const
     {
-        return kind == Kind::Reference || kind == Kind::Computed || length ||
-               (kind == Kind::Bits && std::any_of(fields.begin(), fields.end(),
-                                                  [](const BitField& f) { return f.value; }));
+        return kind == Kind::Reference || kind == Kind::Computed || kind == Kind::Bits || length;
     }
 };
 
