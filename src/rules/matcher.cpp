@@ -17,11 +17,12 @@ constexpr qsizetype kBytesPerStep = 64;
 
 class Matcher {
 public:
-    Matcher(const Pattern::Data& pattern, QByteArrayView data, MatchMode mode,
-            const Scope* outside, qsizetype searched)
+    Matcher(const Pattern::Data& pattern, QByteArrayView data, MatchMode mode, const Scope* outside,
+            qsizetype searched)
         : pattern_(pattern), data_(data), mode_(mode), size_(data.size()), outside_(outside),
-          searched_(mode == MatchMode::Prefix && !pattern.looksAhead ? std::max<qsizetype>(0, searched)
-                                                                     : 0),
+          searched_(mode == MatchMode::Prefix && !pattern.looksAhead
+                        ? std::max<qsizetype>(0, searched)
+                        : 0),
           spans_(pattern.elements.size(), {0, 0})
     {
         for (const PatternElement& element : pattern.elements)
@@ -172,7 +173,8 @@ private:
 
     qsizetype ReferenceEnd(size_t i, qsizetype pos)
     {
-        const std::optional<QByteArray> bytes = PathScope(*this, i).Bytes(pattern_.elements[i].name);
+        const std::optional<QByteArray> bytes =
+            PathScope(*this, i).Bytes(pattern_.elements[i].name);
         if (!bytes || bytes->size() > size_ - pos || !Spend(bytes->size() / kBytesPerStep))
             return kNone;
         return data_.sliced(pos, bytes->size()) == QByteArrayView(*bytes) ? pos + bytes->size()
@@ -362,7 +364,7 @@ private:
     MatchMode mode_;
     qsizetype size_;
     const Scope* outside_;
-    qsizetype searched_; // no match ends within these first bytes
+    qsizetype searched_;                                 // no match ends within these first bytes
     std::vector<std::pair<qsizetype, qsizetype>> spans_; // what each element took on this path
     qint64 budget_ = Pattern::kMatchBudget;
     bool exhausted_ = false;

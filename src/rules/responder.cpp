@@ -181,7 +181,8 @@ void Conversation::AnswerWaiting(std::vector<Answer>& answers)
 
 bool Conversation::Untried() const
 {
-    return buffer_.size() > searched_ || (!buffer_.isEmpty() && searchedAt_ != responder_->Changes());
+    return buffer_.size() > searched_ ||
+           (!buffer_.isEmpty() && searchedAt_ != responder_->Changes());
 }
 
 void Conversation::Earn(qint64 credit)

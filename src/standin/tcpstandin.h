@@ -49,7 +49,7 @@ private:
     std::deque<Waiting> waiting_;
     QTimer replyTimer_;
     QTimer idleTimer_;
-    QTimer settleTimer_; // the conversation is in debt: its bytes are matched later
+    QTimer settleTimer_;   // the conversation is in debt: its bytes are matched later
     bool closing_ = false; // a rule's closing reply is waiting or sent
     bool gone_ = false;
 };

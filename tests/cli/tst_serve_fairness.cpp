@@ -163,11 +163,12 @@ void TestServeFairness::costlyPeerBesideQuickOne_data()
     // Searched again from its start at each write, 1 MiB of it cost 0.55 s.
     const QByteArray run(1020 * 1024, 'a');
     QTest::newRow("a request trickled in 1 KiB writes")
-        << QByteArray(1024, 'a') << 1020 << 1 << QByteArray("\r\n")
-        << "PONG " + run + "\r\n" << 0.3;
+        << QByteArray(1024, 'a') << 1020 << 1 << QByteArray("\r\n") << "PONG " + run + "\r\n"
+        << 0.3;
     // Each write cost 23 ms against the expression, however often it came.
     QTest::newRow("requests the expression backtracks on")
-        << QByteArray(40, 'a') + "cb\r\n" << 40 << 10 << QByteArray() << QByteArray() << 0.3;
+        << QByteArray(40, 'a') + "cb\r\n"
+        << 40 << 10 << QByteArray() << QByteArray() << 0.3;
 }
 
 void TestServeFairness::costlyPeerBesideQuickOne()
@@ -214,10 +215,10 @@ void TestServeFairness::costlyPeerBesideQuickOne()
     QVERIFY2(cpu <= mostCpu, qPrintable(QStringLiteral("serve took %1 s").arg(cpu)));
     // Within twice its pace alone, with a millisecond to spare for a machine shared with others.
     QVERIFY(!alone.empty() && beside.size() > 10);
-    QVERIFY2(Median(beside) <= 2 * Median(alone) + 1,
-             qPrintable(QStringLiteral("%1 ms beside, %2 ms alone")
-                            .arg(Median(beside))
-                            .arg(Median(alone))));
+    QVERIFY2(
+        Median(beside) <= 2 * Median(alone) + 1,
+        qPrintable(
+            QStringLiteral("%1 ms beside, %2 ms alone").arg(Median(beside)).arg(Median(alone))));
 }
 
 // The expression that went over its limit was told once, however often it did.
