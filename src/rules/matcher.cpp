@@ -2,7 +2,9 @@
 // Whether the elements from i on can match from position pos does not depend on how pos was
 // reached (no element looks back at a capture), so after two runs, where many paths meet, each
 // (i, pos) is worked out once, unless some element reads an earlier one (a length, a value, the
-// same bytes again). Every step costs from a budget, so the search is bounded.
+// same bytes again). Every step costs from a budget, so the search is bounded. A run followed by
+// literal bytes ends only where they occur, so those are looked for rather than tried at every
+// byte; and a stream searched before is searched again only past where its last search ended.
 #include "rules/pattern_p.h"
 
 #include <QHash>
@@ -17,8 +19,12 @@ constexpr qsizetype kBytesPerStep = 64;
 
 class Matcher {
 public:
-    Matcher(const Pattern::Data& pattern, QByteArrayView data, MatchMode mode, const Scope* outside)
+    Matcher(const Pattern::Data& pattern, QByteArrayView data, MatchMode mode, const Scope* outside,
+            qsizetype searched)
         : pattern_(pattern), data_(data), mode_(mode), size_(data.size()), outside_(outside),
+          searched_(mode == MatchMode::Prefix && !pattern.looksAhead
+                        ? std::max<qsizetype>(0, searched)
+                        : 0),
           spans_(pattern.dependent ? pattern.elements.size() : 0, {0, 0})
     {
         // Most patterns have no checksum: they need not pay for a place to keep one.
@@ -36,11 +42,9 @@ public:
     {
         MatchResult result;
         const qsizetype end = Solve(0, 0);
-        if (exhausted_) {
-            result.status = MatchResult::Status::OverLimit;
-            result.expressionOverLimit = expressionOverLimit_;
-            return result;
-        }
+        result.steps = Spent();
+        if (exhausted_)
+            return OverLimit(result.steps);
         if (end == kNone)
             return result;
         result.status = MatchResult::Status::Matched;
@@ -48,15 +52,23 @@ public:
         result.captures.groups.resize(pattern_.groupCount);
         // Finding the path again costs no more than finding it did.
         budget_ = Pattern::kMatchBudget;
-        if (!Collect(end, result.captures)) {
-            result = MatchResult();
-            result.status = MatchResult::Status::OverLimit;
-            result.expressionOverLimit = expressionOverLimit_;
-        }
-        return result;
+        const bool collected = Collect(end, result.captures);
+        result.steps += Spent();
+        return collected ? result : OverLimit(result.steps);
     }
 
 private:
+    qint64 Spent() const { return Pattern::kMatchBudget - std::max<qint64>(budget_, 0); }
+
+    MatchResult OverLimit(qint64 steps) const
+    {
+        MatchResult result;
+        result.status = MatchResult::Status::OverLimit;
+        result.expressionOverLimit = expressionOverLimit_;
+        result.steps = steps;
+        return result;
+    }
+
     struct ChecksumSoFar {
         RunningChecksum checksum;
         qsizetype fedUpTo;
@@ -122,7 +134,7 @@ private:
             return kNone;
         if (i == pattern_.elements.size())
             return mode_ == MatchMode::Whole ? (pos == size_ ? pos : kNone)
-                                             : (pos > 0 ? pos : kNone);
+                                             : (pos > searched_ ? pos : kNone);
         const bool remembered = pattern_.runsBefore[i] >= 2 && !pattern_.dependent;
         const quint64 key = quint64(i) * quint64(size_ + 1) + quint64(pos);
         if (remembered) {
@@ -226,11 +238,9 @@ private:
     {
         const qsizetype restMin = pattern_.minRest[i + 1];
         const qsizetype last = size_ - restMin;
-        qsizetype first = pos;
-        if (mode_ == MatchMode::Whole && pattern_.fixedRest[i + 1])
-            first = last; // the rest has one length, so the run has one too
         qsizetype best = kNone;
-        for (qsizetype next = first; next <= last && !exhausted_; ++next) {
+        for (qsizetype next = RunEnd(i, FirstRunEnd(i, pos), last); next != kNone && !exhausted_;
+             next = RunEnd(i, next + 1, last)) {
             if (best != kNone && next + restMin >= best)
                 break;
             if (!spans_.empty())
@@ -240,6 +250,35 @@ private:
                 best = end;
         }
         return exhausted_ ? kNone : best;
+    }
+
+    // The shortest length worth trying for run i from pos: when the rest has one length, it
+    // fixes the run's in a whole match, and a prefix match must end past what was searched.
+    qsizetype FirstRunEnd(size_t i, qsizetype pos) const
+    {
+        if (!pattern_.fixedRest[i + 1])
+            return pos;
+        const qsizetype restMin = pattern_.minRest[i + 1];
+        if (mode_ == MatchMode::Whole)
+            return std::max(pos, size_ - restMin);
+        return std::max(pos, searched_ - restMin + 1);
+    }
+
+    // The first end of run i from `next` up to `last` where the element after it may start.
+    qsizetype RunEnd(size_t i, qsizetype next, qsizetype last)
+    {
+        if (next > last)
+            return kNone;
+        if (i + 1 == pattern_.elements.size())
+            return next;
+        const PatternElement& following = pattern_.elements[i + 1];
+        if (following.kind != PatternElement::Kind::Literal || following.literal.isEmpty())
+            return next;
+        const qsizetype found = data_.indexOf(QByteArrayView(following.literal), next);
+        const qsizetype scanned = (found < 0 ? size_ : found) - next;
+        if (!Spend(scanned / kBytesPerStep) || found < 0 || found > last)
+            return kNone;
+        return found;
     }
 
     bool ChecksumAt(size_t i, qsizetype pos)
@@ -291,7 +330,9 @@ private:
             std::vector<qsizetype> groups;
             qsizetype next = pos;
             if (element.kind == PatternElement::Kind::Run) {
-                for (; next <= size_ && !exhausted_; ++next) {
+                const qsizetype last = size_ - pattern_.minRest[i + 1];
+                for (next = RunEnd(i, FirstRunEnd(i, pos), last); next != kNone && !exhausted_;
+                     next = RunEnd(i, next + 1, last)) {
                     spans_[i] = {pos, next};
                     if (Solve(i + 1, next) == end)
                         break;
@@ -335,6 +376,7 @@ private:
     MatchMode mode_;
     qsizetype size_;
     const Scope* outside_;
+    qsizetype searched_;                                 // no match ends within these first bytes
     std::vector<std::pair<qsizetype, qsizetype>> spans_; // what each element took on this path
     qint64 budget_ = Pattern::kMatchBudget;
     bool exhausted_ = false;
@@ -346,7 +388,7 @@ private:
 } // namespace
 
 MatchResult MatchElements(const Pattern::Data& pattern, QByteArrayView data, MatchMode mode,
-                          const Scope* outside)
+                          const Scope* outside, qsizetype searched)
 {
-    return Matcher(pattern, data, mode, outside).Run();
+    return Matcher(pattern, data, mode, outside, searched).Run();
 }

@@ -339,6 +339,7 @@ void ComputeRests(Pattern::Data& data)
         const bool run = data.elements[i].kind == PatternElement::Kind::Run;
         data.runsBefore[i + 1] = data.runsBefore[i] + (run ? 1 : 0);
         data.dependent = data.dependent || data.elements[i].Dependent();
+        data.looksAhead = data.looksAhead || data.elements[i].kind == PatternElement::Kind::Regex;
     }
 }
 
@@ -372,9 +373,10 @@ std::optional<Pattern> Pattern::Parse(QStringView text, TextEncoding encoding, S
     return Pattern(std::move(data));
 }
 
-MatchResult Pattern::Match(QByteArrayView data, MatchMode mode, const Scope* outside) const
+MatchResult Pattern::Match(QByteArrayView data, MatchMode mode, const Scope* outside,
+                           qsizetype searched) const
 {
-    return MatchElements(*data_, data, mode, outside);
+    return MatchElements(*data_, data, mode, outside, searched);
 }
 
 bool Pattern::HasCapture(const QString& name) const

@@ -51,6 +51,7 @@ struct MatchResult {
     bool expressionOverLimit = false;
     qsizetype length = 0; // the bytes the match took
     Captures captures;
+    qint64 steps = 0; // what the search cost, in the budget's steps
 
     bool matched() const { return status == Status::Matched; }
 };
@@ -66,7 +67,11 @@ public:
     static std::optional<Pattern> Parse(QStringView text, TextEncoding encoding, SyntaxError& error,
                                         const std::function<bool(const QString&)>& outside = {});
 
-    MatchResult Match(QByteArrayView data, MatchMode mode, const Scope* outside = nullptr) const;
+    // In Prefix mode, `searched` says that no match ends within data's first `searched` bytes
+    // (an earlier search of them found none), so a stream that grows is not searched again from
+    // its start. A pattern with an expression searches again: it may look past its own match.
+    MatchResult Match(QByteArrayView data, MatchMode mode, const Scope* outside = nullptr,
+                      qsizetype searched = 0) const;
 
     bool HasCapture(const QString& name) const;
     // A bit field holds a number but no bytes of its own.

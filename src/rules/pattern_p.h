@@ -54,7 +54,9 @@ struct Pattern::Data {
     std::vector<bool> fixedRest;
     std::vector<int> runsBefore;
     bool dependent = false; // some element reads what came before it
+    // An expression may look at bytes past its own match, so more bytes can undo a no-match.
+    bool looksAhead = false;
 };
 
 MatchResult MatchElements(const Pattern::Data& pattern, QByteArrayView data, MatchMode mode,
-                          const Scope* outside);
+                          const Scope* outside, qsizetype searched);

@@ -17,6 +17,7 @@ void Responder::Reload(RuleSet rules)
     for (size_t i = 0; i < rules_.rules.size(); ++i)
         hits_[i] = previous.value(rules_.rules[i].name, 0);
     state_.Declare(rules_.state);
+    ++changes_;
     // The rules may have changed, so a rule over its limit is worth a word again.
     noticed_.clear();
 }
@@ -47,7 +48,8 @@ Conversation Responder::Converse(const QHostAddress& peer, quint16 port)
     return Conversation(*this, peer);
 }
 
-std::optional<Answer> Responder::AnswerStream(QByteArrayView unconsumed, const QHostAddress& peer)
+std::optional<Answer> Responder::AnswerStream(QByteArrayView unconsumed, const QHostAddress& peer,
+                                              qsizetype searched, qint64& steps)
 {
     for (size_t i = 0; i < rules_.rules.size(); ++i) {
         const Rule& rule = rules_.rules[i];
@@ -56,7 +58,9 @@ std::optional<Answer> Responder::AnswerStream(QByteArrayView unconsumed, const Q
         // With nothing to match, a rule takes all that has come, as one request.
         if (!rule.match)
             return Respond(int(i), unconsumed, Captures());
-        const MatchResult result = rule.match->Match(unconsumed, MatchMode::Prefix, &state_);
+        const MatchResult result =
+            rule.match->Match(unconsumed, MatchMode::Prefix, &state_, searched);
+        steps += result.steps;
         if (result.matched())
             return Respond(int(i), unconsumed.first(result.length), result.captures);
         NoteOverLimit(int(i), result);
@@ -71,6 +75,7 @@ Answer Responder::Respond(int rule, QByteArrayView request, const Captures& capt
     CaptureScope scope(captures, hits, &state_);
     for (const Assignment& assignment : matched.sets)
         state_.Apply(assignment, scope);
+    changes_ += matched.sets.empty() ? 0 : 1;
     Answer answer;
     answer.rule = rule;
     answer.ruleName = matched.name;
@@ -114,12 +119,15 @@ QStringList Responder::TakeNotices()
 Conversation::Fed Conversation::Feed(QByteArrayView bytes)
 {
     Fed fed;
+    Earn(kCreditPerArrival + kCreditPerByte * bytes.size());
     while (!closed_) {
         const qsizetype room = kMaxUnconsumed - buffer_.size();
         const qsizetype taken = std::min(room, bytes.size());
         buffer_.append(bytes.first(taken));
         bytes = bytes.sliced(taken);
-        AnswerWaiting(fed.answers);
+        // A full buffer is searched whatever the credit, or what follows would be dropped.
+        if (credit_ >= 0 || buffer_.size() >= kMaxUnconsumed)
+            AnswerWaiting(fed.answers);
         if (bytes.isEmpty())
             break;
         if (buffer_.size() >= kMaxUnconsumed) { // full of bytes no rule takes yet
@@ -129,17 +137,33 @@ Conversation::Fed Conversation::Feed(QByteArrayView bytes)
             break;
         }
     }
+    fed.settleIn = SettleIn();
+    return fed;
+}
+
+Conversation::Fed Conversation::Settle()
+{
+    Fed fed;
+    Earn(0);
+    if (!closed_)
+        AnswerWaiting(fed.answers);
     return fed;
 }
 
 void Conversation::AnswerWaiting(std::vector<Answer>& answers)
 {
+    if (!Untried())
+        return;
+    qsizetype searched = searchedAt_ == responder_->Changes() ? searched_ : 0;
     qsizetype consumed = 0;
     while (consumed < buffer_.size()) {
-        std::optional<Answer> answer =
-            responder_->AnswerStream(QByteArrayView(buffer_).sliced(consumed), peer_);
+        qint64 steps = 0;
+        std::optional<Answer> answer = responder_->AnswerStream(
+            QByteArrayView(buffer_).sliced(consumed), peer_, searched, steps);
+        credit_ -= steps;
         if (!answer)
             break;
+        searched = 0;
         consumed += answer->request.size();
         const bool close = answer->close;
         answers.push_back(std::move(*answer));
@@ -151,6 +175,30 @@ void Conversation::AnswerWaiting(std::vector<Answer>& answers)
     }
     // Once per read rather than once per request: many small requests would make it quadratic.
     buffer_.remove(0, consumed);
+    searched_ = buffer_.size();
+    searchedAt_ = responder_->Changes();
+}
+
+bool Conversation::Untried() const
+{
+    return buffer_.size() > searched_ ||
+           (!buffer_.isEmpty() && searchedAt_ != responder_->Changes());
+}
+
+void Conversation::Earn(qint64 credit)
+{
+    using namespace std::chrono;
+    const steady_clock::time_point now = steady_clock::now();
+    const qint64 rested = duration_cast<milliseconds>(now - earned_).count();
+    earned_ += milliseconds(rested); // the part of a millisecond not yet earned stays
+    credit_ = std::min(kMostCredit, credit_ + credit + rested * kCreditPerMs);
+}
+
+std::optional<std::chrono::milliseconds> Conversation::SettleIn() const
+{
+    if (closed_ || !Untried())
+        return std::nullopt;
+    return std::chrono::milliseconds(std::max<qint64>(1, -credit_ / kCreditPerMs + 1));
 }
 
 qsizetype Conversation::DropUnconsumed()
@@ -161,5 +209,6 @@ qsizetype Conversation::DropUnconsumed()
         responder_->CountUnmatched();
     }
     buffer_.clear();
+    searched_ = 0;
     return dropped;
 }

@@ -54,11 +54,16 @@ public:
     // Messages to show once, such as a rule whose matching went over its limit.
     QStringList TakeNotices();
 
+    // Goes up whenever what a pattern may read besides the request changes: the state, the rules.
+    quint64 Changes() const { return changes_; }
+
 private:
     friend class Conversation;
 
-    // The first rule matching a start of `unconsumed`, or none yet.
-    std::optional<Answer> AnswerStream(QByteArrayView unconsumed, const QHostAddress& peer);
+    // The first rule matching a start of `unconsumed`, or none yet; no match ends within its
+    // first `searched` bytes. Adds what the search cost to `steps`.
+    std::optional<Answer> AnswerStream(QByteArrayView unconsumed, const QHostAddress& peer,
+                                       qsizetype searched, qint64& steps);
     Answer Respond(int rule, QByteArrayView request, const Captures& captures);
     void NoteOverLimit(int rule, const MatchResult& result);
     void CountUnmatched() { ++unmatched_; }
@@ -67,22 +72,35 @@ private:
     std::vector<quint64> hits_;
     StandInState state_;
     quint64 unmatched_ = 0;
+    quint64 changes_ = 0;
     QSet<QString> noticed_;
     QStringList notices_;
 };
 
-// The bytes of one TCP connection not yet taken by a request.
+// The bytes of one TCP connection not yet taken by a request. Matching them costs the steps of
+// Pattern's budget from a credit of this connection's own, earned back by the bytes that come
+// and the time that passes. While in debt, new bytes wait for Settle: one peer's costly requests
+// cannot take the thread from the others.
 class Conversation {
 public:
     // Bytes that arrive while this much is waiting unmatched are dropped.
     static constexpr qsizetype kMaxUnconsumed = 1 << 20;
+    static constexpr qint64 kCreditPerArrival = 1024;
+    static constexpr qint64 kCreditPerByte = 8;
+    static constexpr qint64 kCreditPerMs = 2000;
+    static constexpr qint64 kMostCredit = Pattern::kMatchBudget;
 
     struct Fed {
         std::vector<Answer> answers; // every request now complete, in order, up to one that closes
         qsizetype overflow = 0;      // bytes dropped unmatched for want of room
+        // Bytes wait unmatched for want of credit: call Settle after this long.
+        std::optional<std::chrono::milliseconds> settleIn;
     };
 
     Fed Feed(QByteArrayView bytes);
+    // Matches the bytes still waiting for it, whatever the credit: when settleIn has passed,
+    // and before giving up on the bytes or the connection.
+    Fed Settle();
 
     // Gives up on the waiting bytes (the caller's idle time passed); returns how many.
     qsizetype DropUnconsumed();
@@ -98,10 +116,18 @@ private:
     {
     }
     void AnswerWaiting(std::vector<Answer>& answers);
+    // Bytes came, or what patterns read changed, since the last search.
+    bool Untried() const;
+    void Earn(qint64 credit);
+    std::optional<std::chrono::milliseconds> SettleIn() const;
 
     Responder* responder_;
     QHostAddress peer_;
     QByteArray buffer_;
+    qsizetype searched_ = 0; // no rule matches a start of the buffer's first bytes
+    quint64 searchedAt_ = 0; // the responder's Changes() then
+    qint64 credit_ = kMostCredit;
+    std::chrono::steady_clock::time_point earned_ = std::chrono::steady_clock::now();
     quint64 unmatchedBytes_ = 0;
     bool closed_ = false; // a rule closed the connection: nothing more is answered
 };

@@ -9,10 +9,21 @@ TcpStandIn::TcpStandIn(StandIn& standIn, const PeerEnd& peer, SendReply send,
     replyTimer_.setSingleShot(true);
     replyTimer_.setTimerType(Qt::PreciseTimer);
     idleTimer_.setSingleShot(true);
+    settleTimer_.setSingleShot(true);
     connect(&replyTimer_, &QTimer::timeout, this,
             [this] { standIn_.Guard([this] { SendDue(); }, peer_); });
     connect(&idleTimer_, &QTimer::timeout, this,
             [this] { standIn_.Guard([this] { DropIdleBytes(); }, peer_); });
+    connect(&settleTimer_, &QTimer::timeout, this, [this] {
+        standIn_.Guard(
+            [this] {
+                Settle();
+                if (conversation_.Unconsumed() == 0)
+                    idleTimer_.stop();
+                SendDue();
+            },
+            peer_);
+    });
 }
 
 void TcpStandIn::Arrived(const QByteArray& bytes)
@@ -22,10 +33,7 @@ void TcpStandIn::Arrived(const QByteArray& bytes)
     standIn_.Guard(
         [&] {
             Conversation::Fed fed = conversation_.Feed(bytes);
-            standIn_.TellNotices(peer_);
-            TellUnmatched(fed.overflow);
-            for (Answer& answer : fed.answers)
-                Queue(std::move(answer));
+            Take(fed);
             ArmIdle();
             SendDue(); // last: it may close the connection
         },
@@ -37,6 +45,7 @@ void TcpStandIn::Closed()
     if (gone_)
         return;
     gone_ = true;
+    Settle(); // what came before the close is answered, or told as not sent
     replyTimer_.stop();
     idleTimer_.stop();
     for (const Waiting& waiting : waiting_) {
@@ -49,6 +58,23 @@ void TcpStandIn::Closed()
     // counted.
     if (!closing_)
         TellUnmatched(conversation_.DropUnconsumed());
+}
+
+void TcpStandIn::Take(Conversation::Fed& fed)
+{
+    standIn_.TellNotices(peer_);
+    TellUnmatched(fed.overflow);
+    for (Answer& answer : fed.answers)
+        Queue(std::move(answer));
+    if (fed.settleIn && !settleTimer_.isActive())
+        settleTimer_.start(*fed.settleIn);
+}
+
+void TcpStandIn::Settle()
+{
+    settleTimer_.stop();
+    Conversation::Fed fed = conversation_.Settle();
+    Take(fed);
 }
 
 void TcpStandIn::Queue(Answer answer)
@@ -80,6 +106,7 @@ bool TcpStandIn::SendOne(const Answer& answer)
         return true;
     waiting_.clear();
     idleTimer_.stop();
+    settleTimer_.stop();
     close_();
     return false;
 }
@@ -95,7 +122,10 @@ void TcpStandIn::ArmIdle()
 
 void TcpStandIn::DropIdleBytes()
 {
-    TellUnmatched(conversation_.DropUnconsumed());
+    Settle();
+    if (!closing_)
+        TellUnmatched(conversation_.DropUnconsumed());
+    SendDue(); // last: it may close the connection
 }
 
 void TcpStandIn::TellUnmatched(qsizetype bytes)

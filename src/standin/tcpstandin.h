@@ -32,6 +32,8 @@ private:
         Answer answer;
     };
 
+    void Take(Conversation::Fed& fed);
+    void Settle();
     void Queue(Answer answer);
     void SendDue();
     bool SendOne(const Answer& answer);
@@ -47,6 +49,7 @@ private:
     std::deque<Waiting> waiting_;
     QTimer replyTimer_;
     QTimer idleTimer_;
+    QTimer settleTimer_;   // the conversation is in debt: its bytes are matched later
     bool closing_ = false; // a rule's closing reply is waiting or sent
     bool gone_ = false;
 };

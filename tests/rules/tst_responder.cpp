@@ -41,6 +41,7 @@ private slots:
     void closeEndsTheAnswers();
     void summaryAndReload();
     void overLimitNoticedOnce();
+    void debtLeavesRequestsForSettle();
 };
 
 void TestResponder::stream_data()
@@ -254,6 +255,34 @@ reply = '"2"'
     QCOMPARE(notices.size(), 1);
     QVERIFY2(notices.first().startsWith("Rules Err: rule \"slow\":"), qPrintable(notices.first()));
     QVERIFY(responder.TakeNotices().isEmpty());
+}
+
+// Two requests an expression backtracks on spend the connection's credit; the request after
+// them waits, told with a time to settle, and Settle answers it rather than leaving it to idle.
+void TestResponder::debtLeavesRequestsForSettle()
+{
+    Responder responder(Rules(R"(
+[[rule]]
+name = "slow"
+match = 're"(a|aa)+b"'
+reply = '"1"'
+[[rule]]
+name = "ping"
+match = '"PING" {n:*} "\r\n"'
+reply = '"PONG\r\n"'
+)"));
+    Conversation conversation = responder.Converse(QHostAddress::LocalHost, 5000);
+    const QByteArray hostile = QByteArray(40, 'a') + "cb";
+    for (int i = 0; i < 2; ++i) {
+        QVERIFY(conversation.Feed(hostile).answers.empty());
+        conversation.DropUnconsumed();
+    }
+    Conversation::Fed fed = conversation.Feed("PING1\r\n");
+    QVERIFY(fed.answers.empty());
+    QVERIFY(fed.settleIn);
+    QCOMPARE(Replies(conversation.Settle().answers), QList<QByteArray>{"PONG\r\n"});
+    QCOMPARE(conversation.Unconsumed(), 0);
+    QVERIFY(!conversation.Settle().settleIn);
 }
 
 QTEST_APPLESS_MAIN(TestResponder)
