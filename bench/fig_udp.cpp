@@ -8,6 +8,7 @@
 // (programflood.cpp).
 #include "benchsupport.h"
 #include "figures.h"
+#include "floorflood.h"
 #include "programflood.h"
 
 #include "app/frmudp.h"
@@ -190,43 +191,6 @@ FloodResult FloodWindow(const Flood& flood)
     return result;
 }
 
-struct FloorResult {
-    qint64 sent = 0;
-    qint64 received = 0;
-    double cpuUsPerDatagram = 0;
-    double arrivingSeconds = 0; // from the first datagram received to the last
-};
-
-// The floor (barereceiver.cpp) under the same flood as the window; with `asksEnd`, the floor
-// that also asks where the day file ends before each line.
-FloorResult FloodFloor(const Flood& flood, bool asksEnd = false)
-{
-    ScratchProgramFolder folder;
-    const quint16 port = FreeUdpPort();
-    QStringList arguments{QString::number(port), QString::number(flood.count), folder.dayFile()};
-    if (asksEnd)
-        arguments << QStringLiteral("ends");
-    QProcess receiver;
-    receiver.start(QStringLiteral(BENCH_BARERECEIVER), arguments);
-    receiver.waitForReadyRead(10000);
-    receiver.readLine(); // ready
-    QProcess sender;
-    sender.start(QStringLiteral(BENCH_UDPSENDER),
-                 {QString::number(port), QString::number(flood.count), QString::number(flood.rate),
-                  QString::number(flood.size)});
-    sender.waitForFinished(600000);
-    receiver.waitForFinished(600000);
-    FloorResult result;
-    result.sent = sender.readAllStandardOutput().trimmed().toLongLong();
-    const QList<QByteArray> figures = receiver.readAllStandardOutput().trimmed().split(' ');
-    if (figures.size() == 3) {
-        result.received = figures.at(0).toLongLong();
-        result.cpuUsPerDatagram = figures.at(1).toDouble();
-        result.arrivingSeconds = figures.at(2).toDouble();
-    }
-    return result;
-}
-
 double Kept(qint64 kept, qint64 sent)
 {
     return sent > 0 ? double(kept) / double(sent) : 0;
@@ -318,14 +282,14 @@ SustainedPair FloodPair(const Flood& flood, bool floorFirst)
 {
     SustainedPair figures;
     if (floorFirst) {
-        figures.floor = FloodFloor(flood);
-        figures.endsFloor = FloodFloor(flood, true);
+        figures.floor = FloodFloor(flood.count, flood.rate, flood.size);
+        figures.endsFloor = FloodFloor(flood.count, flood.rate, flood.size, true);
     }
     figures.window = FloodWindow(flood);
     figures.program = FloodProgram(flood.count, flood.rate, flood.size);
     if (!floorFirst) {
-        figures.endsFloor = FloodFloor(flood, true);
-        figures.floor = FloodFloor(flood);
+        figures.endsFloor = FloodFloor(flood.count, flood.rate, flood.size, true);
+        figures.floor = FloodFloor(flood.count, flood.rate, flood.size);
     }
     return figures;
 }
@@ -340,10 +304,10 @@ void PrintMedianRatio(const QString& what, int pairs, const std::vector<double>&
 
 void UdpRatioFigures()
 {
-    // The floor, the window and the program back to back, five times: what the machine spares a
+    // The floors, the window and the program back to back, five times: what the machine spares a
     // process drifts over minutes and from one run to the next (a tenth either way on the virtual
     // machine of the README's figures), and the ratio should not measure that. Every other time
-    // the floor runs last, so a steady drift favours neither. The window runs in this process,
+    // the floors run last, so a steady drift favours neither. The window runs in this process,
     // watched as it goes; the program runs in its own, as it is used. The median pair of each is
     // the figure; every pair is printed.
     const Flood sustained100k{1000000, 100000, 16};
@@ -397,7 +361,7 @@ void UdpFloodFigures()
     UdpRatioFigures();
 
     const Flood flatOut{1000000, 0, 16};
-    const FloorResult floorFlatOut = FloodFloor(flatOut);
+    const FloorResult floorFlatOut = FloodFloor(flatOut.count, flatOut.rate, flatOut.size);
     const FloodResult windowFlatOut = FloodWindow(flatOut);
     PrintAccounting(QStringLiteral("udp flat out"), windowFlatOut);
     const double floorKept = Kept(floorFlatOut.received, floorFlatOut.sent);
