@@ -1,9 +1,12 @@
 // The floor: the least any receiver that logs every datagram as a line of its own must do, with
 // no window. It reads in recvmmsg batches of 64, formats both stamps once a second, writes the
 // line the program would log ("RCV[" hex "]") and opens, appends and closes the day file for each
-// line (open with O_APPEND | O_NOFOLLOW, write, close). Receives on PORT into FILE until COUNT
-// datagrams or a second of quiet, then prints: datagrams received, CPU microseconds per datagram,
-// seconds from the first datagram to the last.
+// line (open with O_APPEND | O_NOFOLLOW, write, close). With "ends" as a fourth argument it also
+// keeps the window's guarantee that no line is glued onto a torn one: it asks where the file ends
+// before each write, and only a file that does not end where its own last line did has its type
+// and its last two bytes read. Receives on PORT into FILE until COUNT datagrams or a second of
+// quiet, then prints: datagrams received, CPU microseconds per datagram, seconds from the first
+// datagram to the last.
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -13,6 +16,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -54,9 +58,31 @@ const std::string& Stamps()
     return stamps;
 }
 
-void AppendLine(const char* file, const unsigned char* data, size_t size, std::string& line)
+// Whether a line written at `end` of the file open as `out` would be glued onto a torn one; -1
+// for anything but a regular file.
+int EndsTorn(const char* file, int out, off_t end)
+{
+    struct stat status {};
+    if (fstat(out, &status) != 0 || !S_ISREG(status.st_mode))
+        return -1;
+    if (end <= 0)
+        return 0;
+    const int in = open(file, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    char tail[2] = {};
+    const off_t wanted = end < 2 ? end : 2;
+    const bool gotTail =
+        in >= 0 && pread(in, tail + 2 - wanted, size_t(wanted), end - wanted) == wanted;
+    if (in >= 0)
+        close(in);
+    return gotTail && !(tail[0] == '\r' && tail[1] == '\n') ? 1 : 0;
+}
+
+// With `askEnd`, where the last line ended (-1 until one has), so the common path is one lseek.
+void AppendLine(const char* file, bool askEnd, const unsigned char* data, size_t size,
+                std::string& line)
 {
     static const char digits[] = "0123456789ABCDEF";
+    static off_t lastEnd = -1;
     line = Stamps();
     line += "RCV[";
     for (size_t i = 0; i < size; ++i) {
@@ -65,10 +91,20 @@ void AppendLine(const char* file, const unsigned char* data, size_t size, std::s
     }
     line += "]\r\n";
     const int out = open(file, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (out >= 0) {
+    if (out < 0)
+        return;
+    if (!askEnd) {
         (void)!write(out, line.data(), line.size());
         close(out);
+        return;
     }
+    const off_t end = lseek(out, 0, SEEK_END);
+    const int torn = end == lastEnd ? 0 : EndsTorn(file, out, end);
+    if (torn == 1)
+        line.insert(0, "\r\n");
+    const ssize_t written = torn < 0 ? -1 : write(out, line.data(), line.size());
+    lastEnd = written == ssize_t(line.size()) ? end + off_t(written) : -1;
+    close(out);
 }
 
 int BoundSocket(int port)
@@ -91,8 +127,8 @@ int BoundSocket(int port)
 
 int main(int argc, char* argv[])
 {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: %s PORT COUNT FILE\n", argv[0]);
+    if (argc != 4 && !(argc == 5 && std::string(argv[4]) == "ends")) {
+        std::fprintf(stderr, "usage: %s PORT COUNT FILE [ends]\n", argv[0]);
         return 2;
     }
     const int fd = BoundSocket(std::atoi(argv[1]));
@@ -101,6 +137,7 @@ int main(int argc, char* argv[])
     std::printf("ready\n");
     std::fflush(stdout);
     const long long count = std::atoll(argv[2]);
+    const bool askEnd = argc == 5;
     std::vector<unsigned char> buffers(kBatch * kLargest);
     iovec pieces[kBatch];
     mmsghdr messages[kBatch] = {};
@@ -128,7 +165,7 @@ int main(int argc, char* argv[])
         }
         received += got;
         for (int i = 0; i < got; ++i)
-            AppendLine(argv[3], static_cast<unsigned char*>(pieces[i].iov_base),
+            AppendLine(argv[3], askEnd, static_cast<unsigned char*>(pieces[i].iov_base),
                        messages[i].msg_len, line);
     }
     const double cpu = CpuSeconds() - cpuAtFirst;
