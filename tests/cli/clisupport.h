@@ -4,6 +4,7 @@
 // peers answer, and the files and ports they hand it.
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTest>
 #include <QUdpSocket>
@@ -61,4 +62,24 @@ inline void WriteFile(const QString& path, const QByteArray& text)
 {
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+}
+
+// Starts peertest-cli serve with `arguments` and waits until what it prints matches `ports`
+// (the lines naming the ports it took); no match when it did not come up in time. `out` keeps
+// what it printed.
+inline QRegularExpressionMatch StartServe(QProcess& serve, const QStringList& arguments,
+                                          const QRegularExpression& ports, QString& out)
+{
+    serve.setProcessEnvironment(CleanEnvironment());
+    serve.start(QStringLiteral(PEERTEST_CLI_BINARY),
+                QStringList{QStringLiteral("serve")} + arguments);
+    QRegularExpressionMatch match;
+    const bool up = QTest::qWaitFor(
+        [&] {
+            out += QString::fromUtf8(serve.readAllStandardOutput());
+            match = ports.match(out);
+            return match.hasMatch();
+        },
+        10000);
+    return up ? match : QRegularExpressionMatch();
 }

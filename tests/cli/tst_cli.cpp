@@ -94,22 +94,15 @@ void TestCli::initTestCase()
     WriteFile(dir_.filePath(QStringLiteral("rules.toml")), kRules);
     QVERIFY(::mkfifo(QFile::encodeName(dir_.filePath(QStringLiteral("fifo.toml"))), 0600) == 0);
     QVERIFY(QFile::link(QStringLiteral("/dev/zero"), dir_.filePath(QStringLiteral("zero.toml"))));
-    serve_.setProcessEnvironment(CleanEnvironment());
-    serve_.start(QStringLiteral(PEERTEST_CLI_BINARY),
-                 {QStringLiteral("serve"), dir_.filePath(QStringLiteral("rules.toml")),
-                  QStringLiteral("--tcp"), QStringLiteral("0"), QStringLiteral("--udp"),
-                  QStringLiteral("0"), QStringLiteral("--log"), dir_.path()});
     static const QRegularExpression ports(
         QStringLiteral("tcp \\[::\\]:(\\d+) listening\\n.* udp \\[::\\]:(\\d+) bound"));
     QString out;
-    QRegularExpressionMatch match;
-    QVERIFY(QTest::qWaitFor(
-        [&] {
-            out += QString::fromUtf8(serve_.readAllStandardOutput());
-            match = ports.match(out);
-            return match.hasMatch();
-        },
-        10000));
+    const QRegularExpressionMatch match = StartServe(
+        serve_,
+        {dir_.filePath(QStringLiteral("rules.toml")), QStringLiteral("--tcp"), QStringLiteral("0"),
+         QStringLiteral("--udp"), QStringLiteral("0"), QStringLiteral("--log"), dir_.path()},
+        ports, out);
+    QVERIFY2(match.hasMatch(), qPrintable(out));
     tcpPort_ = match.captured(1);
     udpPort_ = match.captured(2);
 }

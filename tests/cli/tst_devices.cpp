@@ -1,5 +1,7 @@
 // A stand-in of a few rules against device clients nobody here wrote: mbpoll and pymodbus for a
 // Modbus TCP device with registers, coap-client for CoAP. Each client is skipped when missing.
+#include "clisupport.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -112,21 +114,15 @@ void TestDevices::initTestCase()
     QFile rules(dir_.filePath(QStringLiteral("device.toml")));
     QVERIFY(rules.open(QIODevice::WriteOnly) && rules.write(kRules) == kRules.size());
     rules.close();
-    serve_.start(QStringLiteral(PEERTEST_CLI_BINARY),
-                 {QStringLiteral("serve"), rules.fileName(), QStringLiteral("--tcp"),
-                  QStringLiteral("0"), QStringLiteral("--udp"), QStringLiteral("0"),
-                  QStringLiteral("--log"), dir_.path()});
     static const QRegularExpression ports(
         QStringLiteral("tcp \\[::\\]:(\\d+) listening\\n.* udp \\[::\\]:(\\d+) bound"));
     QString out;
-    QRegularExpressionMatch match;
-    QVERIFY(QTest::qWaitFor(
-        [&] {
-            out += QString::fromUtf8(serve_.readAllStandardOutput());
-            match = ports.match(out);
-            return match.hasMatch();
-        },
-        10000));
+    const QRegularExpressionMatch match = StartServe(
+        serve_,
+        {rules.fileName(), QStringLiteral("--tcp"), QStringLiteral("0"), QStringLiteral("--udp"),
+         QStringLiteral("0"), QStringLiteral("--log"), dir_.path()},
+        ports, out);
+    QVERIFY2(match.hasMatch(), qPrintable(out));
     tcpPort_ = match.captured(1);
     udpPort_ = match.captured(2);
 }

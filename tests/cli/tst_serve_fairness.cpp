@@ -132,20 +132,13 @@ private:
 void TestServeFairness::initTestCase()
 {
     WriteFile(dir_.filePath(QStringLiteral("rules.toml")), kRules);
-    serve_.setProcessEnvironment(CleanEnvironment());
-    serve_.start(QStringLiteral(PEERTEST_CLI_BINARY),
-                 {QStringLiteral("serve"), dir_.filePath(QStringLiteral("rules.toml")),
-                  QStringLiteral("--tcp"), QStringLiteral("0"), QStringLiteral("--log"),
-                  dir_.path()});
     static const QRegularExpression listening(QStringLiteral("tcp \\[::\\]:(\\d+) listening"));
-    QRegularExpressionMatch match;
-    QVERIFY(QTest::qWaitFor(
-        [&] {
-            out_ += QString::fromUtf8(serve_.readAllStandardOutput());
-            match = listening.match(out_);
-            return match.hasMatch();
-        },
-        10000));
+    const QRegularExpressionMatch match =
+        StartServe(serve_,
+                   {dir_.filePath(QStringLiteral("rules.toml")), QStringLiteral("--tcp"),
+                    QStringLiteral("0"), QStringLiteral("--log"), dir_.path()},
+                   listening, out_);
+    QVERIFY2(match.hasMatch(), qPrintable(out_));
     port_ = match.captured(1).toUShort();
 }
 
