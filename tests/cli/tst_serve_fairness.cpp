@@ -172,6 +172,11 @@ void TestServeFairness::costlyPeerBesideQuickOne()
     QFETCH(QByteArray, last);
     QFETCH(QByteArray, answer);
     QFETCH(double, mostCpu);
+#if defined(__SANITIZE_ADDRESS__)
+    // There the sanitizer's cost per byte sets the figure, not the matching's: 0.24 s here and
+    // 1.03 s on another machine for the first row. Only a gross cost is caught.
+    mostCpu *= 10;
+#endif
 
     QuickPeer quick(port_);
     QVERIFY(quick.Connected());
