@@ -42,6 +42,12 @@ void SocketSession::Post(std::function<void()> delivery)
         Qt::QueuedConnection);
 }
 
+void SocketSession::PostSendComplete()
+{
+    if (owner_.SendCompleteWanted())
+        Post([this] { emit owner_.SendComplete(); });
+}
+
 void SocketSession::Fail(const RaisedError& error)
 {
     state_ = Winsock::sckError;

@@ -27,6 +27,8 @@ public:
 
     // Runs `delivery` from the event loop, unless a new session has begun by then.
     void Post(std::function<void()> delivery);
+    // The SendComplete event of one send, when anyone listens for it.
+    void PostSendComplete();
     // The control is in error; the Error event follows.
     void Fail(const RaisedError& error);
     // The addresses of `host`, at once for a literal address or a name looked up ahead,

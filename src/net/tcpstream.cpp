@@ -164,7 +164,7 @@ void TcpStream::CompleteSends()
 {
     while (!sendEnds_.empty() && sendEnds_.front() <= bytesHandedOver_) {
         sendEnds_.pop_front();
-        session_.Post([this] { emit session_.Owner().SendComplete(); });
+        session_.PostSendComplete();
     }
 }
 

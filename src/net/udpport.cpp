@@ -157,7 +157,7 @@ void UdpPort::SendTo(const QByteArray& data, const QHostAddress& to, quint16 por
 {
     socket_->SendTo(data, to, port);
     CaptureDatagram(session_.Capture(), *socket_, to, port, true, data);
-    session_.Post([this] { emit session_.Owner().SendComplete(); });
+    session_.PostSendComplete();
 }
 
 PeerAddress UdpPort::LastSender() const

@@ -9,6 +9,7 @@
 #include "net/tcpstream.h"
 #include "net/udpport.h"
 
+#include <QMetaMethod>
 #include <QTcpSocket>
 
 namespace {
@@ -288,4 +289,10 @@ void Winsock::Drain()
 void Winsock::SetCapture(CaptureSink* sink)
 {
     d->session.SetCapture(sink);
+}
+
+bool Winsock::SendCompleteWanted() const
+{
+    static const QMetaMethod signal = QMetaMethod::fromSignal(&Winsock::SendComplete);
+    return isSignalConnected(signal);
 }

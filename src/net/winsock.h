@@ -82,6 +82,9 @@ public:
     void Drain();
     // Everything the control sends, delivers, opens and closes also goes to `sink` (none: null).
     void SetCapture(CaptureSink* sink);
+    // Whether a SendComplete would reach anyone: a flood of answers would otherwise cost a wake-up
+    // of the event loop each, for nobody.
+    bool SendCompleteWanted() const;
 
 signals:
     void ConnectEvent();

@@ -3,6 +3,7 @@
 #include "convert/conversions.h"
 #include "net/guard.h"
 
+#include <QStringBuilder>
 #include <QTimer>
 
 StandIn::StandIn(Responder& responder, StandInOutput output, SendDatagram sendTo, QObject* parent)
@@ -47,8 +48,9 @@ void StandIn::TellReply(const Answer& answer, const QString& why, const PeerEnd&
     }
     const QByteArray& bytes = *answer.reply;
     const bool hex = !output_.hexDisplay || output_.hexDisplay();
-    Line(QStringLiteral("AUTO[") + answer.ruleName + QStringLiteral("]:[") +
-             (hex ? BytesToHex(bytes) : BytesToText(bytes)) + QLatin1Char(']'),
+    // Joined in one allocation: piece by piece, the line cost as much as finding the rule.
+    Line(QLatin1String("AUTO[") % answer.ruleName % QLatin1String("]:[") %
+             (hex ? BytesToHex(bytes) : BytesToText(bytes)) % QLatin1Char(']'),
          peer, &answer);
 }
 

@@ -96,6 +96,8 @@ void TestPattern::bytesWritten_data()
     QTest::newRow("run may be empty") << "01 * 03" << false << QByteArray::fromHex("0103") << true;
     QTest::newRow("whole means all of it")
         << "01 * 03" << false << QByteArray::fromHex("010304") << false;
+    QTest::newRow("whole means all of it, fixed bytes too")
+        << "\"OK\"" << false << QByteArray("OK!") << false;
     QTest::newRow("checksum of what comes before")
         << "01 03 00 00 00 02 {crc16_modbus}" << false << QByteArray::fromHex("010300000002C40B")
         << true;
@@ -135,6 +137,7 @@ void TestPattern::prefix_data()
     QTest::newRow("paths that meet are searched once")
         << "* * * \"b\"" << QByteArray(300, 'a') + "b" << 301;
     QTest::newRow("start must match") << "\"OK\"" << QByteArray("xOK") << -1;
+    QTest::newRow("fixed bytes take their own") << "\"OK\"" << QByteArray("OKOK") << 2;
     QTest::newRow("checksum ends the frame")
         << "02 * {sum8}" << QByteArray::fromHex("020102030804") << 5;
 }
