@@ -3,17 +3,19 @@
 // recvmmsg batches of 64, compares each request with the same ten 16-byte requests the bench's
 // rules file names (the tenth matches), logs "RCV[" hex "]" and "AUTO[r10]:[" hex "]" with an
 // open, append and close each, and answers the batch with one sendmmsg (the request echoed).
+// With "kept" as a fourth argument it keeps what the program promises besides: one socket takes
+// IPv4 and IPv6 peers alike, no line is glued onto a torn one (floorline.h), and an answer's line
+// is written only once the system has taken the answer, so each is sent on its own before it.
 // Serves PORT, logging into FILE, until COUNT requests or a second of quiet, then prints:
 // requests answered, CPU microseconds per request.
+#include "floorline.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
@@ -23,48 +25,6 @@ namespace {
 constexpr int kBatch = 64;
 constexpr size_t kLargest = 65536;
 constexpr int kRules = 10;
-
-double CpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-const std::string& Stamps()
-{
-    static time_t formatted = -1;
-    static std::string stamps;
-    const time_t now = time(nullptr);
-    if (now != formatted) {
-        tm local{};
-        localtime_r(&now, &local);
-        char text[32];
-        strftime(text, sizeof text, "%m-%d-%Y %H:%M:%S ", &local);
-        stamps = std::string(text) + text;
-        formatted = now;
-    }
-    return stamps;
-}
-
-void AppendLine(const char* file, const char* tag, const unsigned char* data, size_t size,
-                std::string& line)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    line = Stamps();
-    line += tag;
-    for (size_t i = 0; i < size; ++i) {
-        line += digits[data[i] >> 4];
-        line += digits[data[i] & 15];
-    }
-    line += "]\r\n";
-    const int out = open(file, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (out >= 0) {
-        (void)!write(out, line.data(), line.size());
-        close(out);
-    }
-}
 
 // Which of the ten requests this is, 0 for none: the same comparisons, in the same order, as
 // the rules file's ten rules.
@@ -79,17 +39,28 @@ int RuleOf(const unsigned char* data, size_t size)
     return 0;
 }
 
-int BoundSocket(int port)
+int BoundSocket(int port, bool dualStack)
 {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    const int fd = socket(dualStack ? AF_INET6 : AF_INET, SOCK_DGRAM, 0);
     const int buffer = 128 << 20;
     if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer) != 0)
         setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(port);
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+    sockaddr_storage local{};
+    if (dualStack) {
+        const int no = 0;
+        setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &no, sizeof no);
+        auto* any = reinterpret_cast<sockaddr_in6*>(&local);
+        any->sin6_family = AF_INET6;
+        any->sin6_port = htons(port);
+        any->sin6_addr = in6addr_any;
+    } else {
+        auto* loopback = reinterpret_cast<sockaddr_in*>(&local);
+        loopback->sin_family = AF_INET;
+        loopback->sin_port = htons(port);
+        loopback->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    }
+    const socklen_t size = dualStack ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&local), size) != 0)
         return -1;
     return fd;
 }
@@ -98,11 +69,12 @@ int BoundSocket(int port)
 
 int main(int argc, char* argv[])
 {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: %s PORT COUNT FILE\n", argv[0]);
+    if (argc != 4 && !(argc == 5 && std::string(argv[4]) == "kept")) {
+        std::fprintf(stderr, "usage: %s PORT COUNT FILE [kept]\n", argv[0]);
         return 2;
     }
-    const int fd = BoundSocket(std::atoi(argv[1]));
+    const bool kept = argc == 5;
+    const int fd = BoundSocket(std::atoi(argv[1]), kept);
     if (fd < 0)
         return 1;
     std::printf("ready\n");
@@ -110,7 +82,7 @@ int main(int argc, char* argv[])
     const long long count = std::atoll(argv[2]);
     std::vector<unsigned char> buffers(kBatch * kLargest);
     iovec pieces[kBatch];
-    sockaddr_in senders[kBatch];
+    sockaddr_storage senders[kBatch];
     mmsghdr messages[kBatch] = {};
     mmsghdr answers[kBatch] = {};
     iovec answerPieces[kBatch];
@@ -139,10 +111,18 @@ int main(int argc, char* argv[])
         for (int i = 0; i < got; ++i) {
             const auto* data = static_cast<unsigned char*>(pieces[i].iov_base);
             const size_t size = messages[i].msg_len;
-            AppendLine(argv[3], "RCV[", data, size, line);
+            AppendFloorLine(argv[3], kept, "RCV[", data, size, line);
             if (RuleOf(data, size) == 0)
                 continue;
-            AppendLine(argv[3], "AUTO[r10]:[", data, size, line);
+            if (kept) {
+                if (sendto(fd, data, size, 0, reinterpret_cast<sockaddr*>(&senders[i]),
+                           messages[i].msg_hdr.msg_namelen) == ssize_t(size)) {
+                    ++answered;
+                    AppendFloorLine(argv[3], kept, "AUTO[r10]:[", data, size, line);
+                }
+                continue;
+            }
+            AppendFloorLine(argv[3], kept, "AUTO[r10]:[", data, size, line);
             answerPieces[toSend] = {pieces[i].iov_base, size};
             answers[toSend].msg_hdr = {};
             answers[toSend].msg_hdr.msg_iov = &answerPieces[toSend];

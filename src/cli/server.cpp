@@ -250,7 +250,7 @@ void RulesServer::ReadDatagrams()
 QString RulesServer::SendDatagram(const QByteArray& bytes, const QHostAddress& to, quint16 port)
 {
     try {
-        udp_->SendTo(bytes, to, port);
+        udp_->SendTo(bytes, PeerAddress::Of(to, port));
     } catch (const RaisedError& error) {
         return error.description();
     }

@@ -20,37 +20,50 @@ bool IsIPv4(const QHostAddress& address)
 
 socklen_t ToSockaddr(const QHostAddress& address, quint16 port, int family, sockaddr_storage* out)
 {
-    std::memset(out, 0, sizeof *out);
-    bool isV4 = false;
-    const quint32 v4 = address.toIPv4Address(&isV4);
-    if (family == AF_INET) {
-        auto* in = reinterpret_cast<sockaddr_in*>(out);
-        in->sin_family = AF_INET;
-        in->sin_port = htons(port);
-        in->sin_addr.s_addr = htonl(v4);
-        return sizeof *in;
-    }
-    auto* in6 = reinterpret_cast<sockaddr_in6*>(out);
-    in6->sin6_family = AF_INET6;
-    in6->sin6_port = htons(port);
-    if (isV4) {
-        in6->sin6_addr.s6_addr[10] = 0xFF;
-        in6->sin6_addr.s6_addr[11] = 0xFF;
-        const quint32 network = htonl(v4);
-        std::memcpy(&in6->sin6_addr.s6_addr[12], &network, sizeof network);
-    } else {
-        const Q_IPV6ADDR bytes = address.toIPv6Address();
-        std::memcpy(&in6->sin6_addr, &bytes, sizeof bytes);
-    }
-    in6->sin6_scope_id = address.scopeId().toUInt();
-    return sizeof *in6;
+    return PeerAddress::Of(address, port).Native(family, out);
 }
 
 PeerAddress PeerAddress::Of(const QHostAddress& address, quint16 port)
 {
-    sockaddr_storage native;
-    ToSockaddr(address, port, IsIPv4(address) ? AF_INET : AF_INET6, &native);
-    return Of(native);
+    PeerAddress peer;
+    peer.port_ = port;
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    if (isV4) {
+        qToBigEndian(v4, peer.bytes_);
+        peer.family_ = 4;
+        return peer;
+    }
+    const Q_IPV6ADDR bytes = address.toIPv6Address(); // all zeros for no address: "::"
+    std::memcpy(peer.bytes_, &bytes, sizeof bytes);
+    peer.family_ = 6;
+    peer.scope_ = address.scopeId().toUInt();
+    return peer;
+}
+
+socklen_t PeerAddress::Native(int family, sockaddr_storage* out) const
+{
+    std::memset(out, 0, sizeof *out);
+    if (family == AF_INET) {
+        auto* in = reinterpret_cast<sockaddr_in*>(out);
+        in->sin_family = AF_INET;
+        in->sin_port = htons(port_);
+        if (family_ == 4)
+            std::memcpy(&in->sin_addr, bytes_, 4);
+        return sizeof *in;
+    }
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(out);
+    in6->sin6_family = AF_INET6;
+    in6->sin6_port = htons(port_);
+    if (family_ == 4) {
+        in6->sin6_addr.s6_addr[10] = 0xFF;
+        in6->sin6_addr.s6_addr[11] = 0xFF;
+        std::memcpy(&in6->sin6_addr.s6_addr[12], bytes_, 4);
+    } else if (family_ == 6) {
+        std::memcpy(&in6->sin6_addr, bytes_, 16);
+        in6->sin6_scope_id = scope_;
+    }
+    return sizeof *in6;
 }
 
 PeerAddress PeerAddress::Of(const sockaddr_storage& address)

@@ -29,6 +29,8 @@ public:
 
     // In its plain form: an IPv4 peer of a dual-stack socket as IPv4.
     QHostAddress Address() const;
+    // In the system's form for a socket of `family`, as ToSockaddr gives it.
+    socklen_t Native(int family, sockaddr_storage* out) const;
     quint16 Port() const { return port_; }
     bool IsNull() const { return family_ == 0; }
 

@@ -122,7 +122,7 @@ void UdpPort::Aim(const SocketSession::Addresses& addresses)
     }
     try {
         for (const QByteArray& data : std::exchange(unsent_, {}))
-            SendTo(data, target_, targetPort_);
+            SendTo(data, PeerAddress::Of(target_, targetPort_));
     } catch (const RaisedError& failure) {
         session_.Fail(failure);
     }
@@ -139,24 +139,23 @@ void UdpPort::Send(const QByteArray& data)
     if (replyToSender_ && !socket_->HasSender())
         throw RaisedError(ErrorNumber::DestinationRequired,
                           "No datagram has arrived yet, so there is no one to reply to.");
-    if (replyToSender_)
-        SendTo(data, socket_->LastSenderAddress(), socket_->LastSenderPort());
-    else
-        SendTo(data, target_, targetPort_);
+    SendTo(data, replyToSender_ ? PeerAddress::Of(socket_->LastSender())
+                                : PeerAddress::Of(target_, targetPort_));
 }
 
 void UdpPort::SendToPeer(const QByteArray& data, const PeerAddress& peer)
 {
     if (session_.State() != Winsock::sckOpen)
         throw RaisedError(ErrorNumber::NotConnected, "The socket is not open.");
-    SendTo(data, peer.Address(), peer.Port());
+    SendTo(data, peer);
 }
 
 // Every datagram that leaves passes here, and completes once the system has taken it.
-void UdpPort::SendTo(const QByteArray& data, const QHostAddress& to, quint16 port)
+void UdpPort::SendTo(const QByteArray& data, const PeerAddress& to)
 {
-    socket_->SendTo(data, to, port);
-    CaptureDatagram(session_.Capture(), *socket_, to, port, true, data);
+    socket_->SendTo(data, to);
+    if (session_.Capture()) // the address in Qt's form costs an allocation
+        CaptureDatagram(session_.Capture(), *socket_, to.Address(), to.Port(), true, data);
     session_.PostSendComplete();
 }
 

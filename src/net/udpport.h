@@ -47,7 +47,7 @@ public:
 private:
     void Open(quint16 port);
     void Aim(const SocketSession::Addresses& addresses);
-    void SendTo(const QByteArray& data, const QHostAddress& to, quint16 port);
+    void SendTo(const QByteArray& data, const PeerAddress& to);
     void ReadDatagrams();
     void DeliverTurn();
     void DeliverBatch();

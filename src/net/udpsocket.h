@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/socketaddress.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QtGlobal>
@@ -24,7 +26,7 @@ public:
     quint16 LocalPort() const;
 
     // One datagram; throws RaisedError when the system does not take it.
-    void SendTo(const QByteArray& data, const QHostAddress& to, quint16 port);
+    void SendTo(const QByteArray& data, const PeerAddress& to);
 
     // Reads what is waiting now, up to one batch; returns how many datagrams were read (0 when
     // none). Throws RaisedError when the socket fails.

@@ -158,10 +158,10 @@ quint16 UdpSocket::LocalPort() const
     return native_->localPort;
 }
 
-void UdpSocket::SendTo(const QByteArray& data, const QHostAddress& to, quint16 port)
+void UdpSocket::SendTo(const QByteArray& data, const PeerAddress& to)
 {
     sockaddr_storage address;
-    const socklen_t size = ToSockaddr(to, port, native_->family, &address);
+    const socklen_t size = to.Native(native_->family, &address);
     const ssize_t sent = ::sendto(native_->fd, data.constData(), size_t(data.size()), MSG_NOSIGNAL,
                                   reinterpret_cast<sockaddr*>(&address), size);
     if (sent != data.size())

@@ -10,7 +10,6 @@
 #include <QHash>
 
 #include <algorithm>
-#include <optional>
 
 namespace {
 
@@ -386,17 +385,17 @@ private:
     std::vector<ChecksumSoFar> checksums_;
 };
 
-} // namespace
+bool IsLiteral(const Pattern::Data& pattern)
+{
+    return pattern.elements.size() == 1 &&
+           pattern.elements.front().kind == PatternElement::Kind::Literal;
+}
 
 // Most rules of a stand-in are fixed bytes, one literal: comparing them costs a tenth of setting
 // up a search. Same answer as the search, steps included.
-std::optional<MatchResult> MatchLiteral(const Pattern::Data& pattern, QByteArrayView data,
-                                        MatchMode mode, qsizetype searched)
+MatchResult MatchLiteral(QByteArrayView literal, QByteArrayView data, MatchMode mode,
+                         qsizetype searched)
 {
-    if (pattern.elements.size() != 1 ||
-        pattern.elements.front().kind != PatternElement::Kind::Literal)
-        return std::nullopt;
-    const QByteArrayView literal(pattern.elements.front().literal);
     MatchResult result;
     result.steps = 2 + literal.size() / kBytesPerStep;
     const bool matched = mode == MatchMode::Whole
@@ -409,10 +408,12 @@ std::optional<MatchResult> MatchLiteral(const Pattern::Data& pattern, QByteArray
     return result;
 }
 
+} // namespace
+
 MatchResult MatchElements(const Pattern::Data& pattern, QByteArrayView data, MatchMode mode,
                           const Scope* outside, qsizetype searched)
 {
-    if (std::optional<MatchResult> literal = MatchLiteral(pattern, data, mode, searched))
-        return std::move(*literal);
+    if (IsLiteral(pattern))
+        return MatchLiteral(pattern.elements.front().literal, data, mode, searched);
     return Matcher(pattern, data, mode, outside, searched).Run();
 }

@@ -34,7 +34,8 @@ Answer Responder::AnswerDatagram(QByteArrayView datagram, const QHostAddress& pe
         const MatchResult result = rule.match->Match(datagram, MatchMode::Whole, &state_);
         if (result.matched())
             return Respond(int(i), datagram, result.captures);
-        NoteOverLimit(int(i), result);
+        if (result.status == MatchResult::Status::OverLimit)
+            NoteOverLimit(int(i), result);
     }
     CountUnmatched();
     Answer none;
@@ -63,7 +64,8 @@ std::optional<Answer> Responder::AnswerStream(QByteArrayView unconsumed, const Q
         steps += result.steps;
         if (result.matched())
             return Respond(int(i), unconsumed.first(result.length), result.captures);
-        NoteOverLimit(int(i), result);
+        if (result.status == MatchResult::Status::OverLimit)
+            NoteOverLimit(int(i), result);
     }
     return std::nullopt;
 }
@@ -92,7 +94,7 @@ Answer Responder::Respond(int rule, QByteArrayView request, const Captures& capt
 void Responder::NoteOverLimit(int rule, const MatchResult& result)
 {
     const QString& name = rules_.rules[size_t(rule)].name;
-    if (result.status != MatchResult::Status::OverLimit || noticed_.contains(name))
+    if (noticed_.contains(name))
         return;
     noticed_.insert(name);
     const QString what = result.expressionOverLimit
