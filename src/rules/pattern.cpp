@@ -376,7 +376,17 @@ std::optional<Pattern> Pattern::Parse(QStringView text, TextEncoding encoding, S
 MatchResult Pattern::Match(QByteArrayView data, MatchMode mode, const Scope* outside,
                            qsizetype searched) const
 {
+    if (const QByteArray* fixed = FixedBytes())
+        return MatchFixedBytes(*fixed, data, mode, searched);
     return MatchElements(*data_, data, mode, outside, searched);
+}
+
+const QByteArray* Pattern::FixedBytes() const
+{
+    const std::vector<PatternElement>& elements = data_->elements;
+    return elements.size() == 1 && elements.front().kind == PatternElement::Kind::Literal
+               ? &elements.front().literal
+               : nullptr;
 }
 
 bool Pattern::HasCapture(const QString& name) const

@@ -77,6 +77,9 @@ public:
     // A bit field holds a number but no bytes of its own.
     bool IsBitField(const QString& name) const;
     int GroupCount() const;
+    // The bytes of a pattern that is nothing but fixed bytes, as most rules of a stand-in are, so
+    // that a datagram is compared rather than searched; null for any other pattern.
+    const QByteArray* FixedBytes() const;
 
     struct Data;
 

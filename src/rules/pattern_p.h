@@ -58,5 +58,7 @@ struct Pattern::Data {
     bool looksAhead = false;
 };
 
+MatchResult MatchFixedBytes(QByteArrayView literal, QByteArrayView data, MatchMode mode,
+                            qsizetype searched);
 MatchResult MatchElements(const Pattern::Data& pattern, QByteArrayView data, MatchMode mode,
                           const Scope* outside, qsizetype searched);

@@ -31,6 +31,11 @@ Answer Responder::AnswerDatagram(QByteArrayView datagram, const QHostAddress& pe
             continue;
         if (!rule.match)
             return Respond(int(i), datagram, Captures());
+        if (const QByteArray* fixed = rule.match->FixedBytes()) {
+            if (datagram == QByteArrayView(*fixed))
+                return Respond(int(i), datagram, Captures());
+            continue;
+        }
         const MatchResult result = rule.match->Match(datagram, MatchMode::Whole, &state_);
         if (result.matched())
             return Respond(int(i), datagram, result.captures);

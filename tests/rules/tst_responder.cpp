@@ -105,6 +105,11 @@ void TestResponder::datagrams_data()
         << QByteArray("[[rule]]\nname = \"a\"\nmatch = '\"A\" *'\nreply = '\"1\"'\n"
                       "[[rule]]\nname = \"b\"\nmatch = '*'\nreply = '\"2\"'\n")
         << "10.0.0.1" << QList<QByteArray>{"AB", "BA"} << QList<QByteArray>{"1", "2"};
+    QTest::newRow("fixed bytes are the whole datagram")
+        << QByteArray("[[rule]]\nname = \"p\"\nmatch = '\"PING\"'\nreply = '\"1\"'\n"
+                      "[[rule]]\nname = \"q\"\nmatch = '\"PING\" *'\nreply = '\"2\"'\n")
+        << "10.0.0.1" << QList<QByteArray>{"PING", "PINGS", "PIN"}
+        << QList<QByteArray>{"1", "2", "(none)"};
     QTest::newRow("length field a checksum reads")
         << QByteArray("[[rule]]\nname = \"l\"\nreply = '01 {len:1}( 02 03 {sum8} )'\n")
         << "10.0.0.1" << QList<QByteArray>{"x"}
