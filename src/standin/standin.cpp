@@ -1,7 +1,6 @@
 #include "standin/standin.h"
 
 #include "convert/conversions.h"
-#include "net/guard.h"
 
 #include <QStringBuilder>
 #include <QTimer>
@@ -58,11 +57,6 @@ void StandIn::TellNotices(const PeerEnd& peer)
 {
     for (const QString& notice : responder_.TakeNotices())
         Line(notice, peer);
-}
-
-void StandIn::Guard(const std::function<void()>& work, const PeerEnd& peer) const
-{
-    Guarded(work, [&](const QString& line) { Line(line, peer); });
 }
 
 QString NotSentLine(const Answer& answer, const QString& why)

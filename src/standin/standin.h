@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/guard.h"
 #include "rules/responder.h"
 
 #include <QByteArray>
@@ -58,8 +59,12 @@ public:
     void TellReply(const Answer& answer, const QString& why, const PeerEnd& peer) const;
     // Writes the responder's notices (a rule over its match limit) as lines.
     void TellNotices(const PeerEnd& peer);
-    // Runs `work`; anything it throws becomes an "Err:" line about `peer`.
-    void Guard(const std::function<void()>& work, const PeerEnd& peer) const;
+    // Runs `work`; anything it throws becomes an "Err:" line about `peer`. A template, so that
+    // a datagram's work is not copied into a std::function (an allocation each) to be run.
+    template <typename Work> void Guard(Work&& work, const PeerEnd& peer) const
+    {
+        Guarded(work, [&](const QString& line) { Line(line, peer); });
+    }
 
 private:
     void SendDatagramReply(const Answer& answer, const PeerEnd& peer);
