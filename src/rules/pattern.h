@@ -77,13 +77,13 @@ public:
     // A bit field holds a number but no bytes of its own.
     bool IsBitField(const QString& name) const;
     int GroupCount() const;
-    // The bytes of a pattern that is nothing but fixed bytes, as most rules of a stand-in are, so
-    // that a datagram is compared rather than searched; null for any other pattern.
-    const QByteArray* FixedBytes() const;
 
     struct Data;
 
 private:
+    // The bytes of a pattern that is nothing but fixed bytes, as most rules of a stand-in are, so
+    // that they are compared rather than searched; null for any other pattern.
+    const QByteArray* FixedBytes() const;
     explicit Pattern(std::shared_ptr<const Data> data) : data_(std::move(data)) {}
 
     std::shared_ptr<const Data> data_;

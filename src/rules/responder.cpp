@@ -31,16 +31,10 @@ Answer Responder::AnswerDatagram(QByteArrayView datagram, const QHostAddress& pe
             continue;
         if (!rule.match)
             return Respond(int(i), datagram, Captures());
-        if (const QByteArray* fixed = rule.match->FixedBytes()) {
-            if (datagram == QByteArrayView(*fixed))
-                return Respond(int(i), datagram, Captures());
-            continue;
-        }
         const MatchResult result = rule.match->Match(datagram, MatchMode::Whole, &state_);
         if (result.matched())
             return Respond(int(i), datagram, result.captures);
-        if (result.status == MatchResult::Status::OverLimit)
-            NoteOverLimit(int(i), result);
+        NoteOverLimit(int(i), result);
     }
     CountUnmatched();
     Answer none;
@@ -69,8 +63,7 @@ std::optional<Answer> Responder::AnswerStream(QByteArrayView unconsumed, const Q
         steps += result.steps;
         if (result.matched())
             return Respond(int(i), unconsumed.first(result.length), result.captures);
-        if (result.status == MatchResult::Status::OverLimit)
-            NoteOverLimit(int(i), result);
+        NoteOverLimit(int(i), result);
     }
     return std::nullopt;
 }
@@ -99,7 +92,7 @@ Answer Responder::Respond(int rule, QByteArrayView request, const Captures& capt
 void Responder::NoteOverLimit(int rule, const MatchResult& result)
 {
     const QString& name = rules_.rules[size_t(rule)].name;
-    if (noticed_.contains(name))
+    if (result.status != MatchResult::Status::OverLimit || noticed_.contains(name))
         return;
     noticed_.insert(name);
     const QString what = result.expressionOverLimit

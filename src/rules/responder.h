@@ -65,7 +65,6 @@ private:
     std::optional<Answer> AnswerStream(QByteArrayView unconsumed, const QHostAddress& peer,
                                        qsizetype searched, qint64& steps);
     Answer Respond(int rule, QByteArrayView request, const Captures& captures);
-    // Tells, once per rule, a match that went over its limit.
     void NoteOverLimit(int rule, const MatchResult& result);
     void CountUnmatched() { ++unmatched_; }
 
