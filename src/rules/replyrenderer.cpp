@@ -6,6 +6,10 @@ namespace {
 constexpr quint64 kMostRepeats = 65536;
 constexpr quint64 kMostRepeatsInAll = 1 << 20; // nested repeats of nothing would never end
 constexpr qsizetype kLongestReply = 16 << 20;
+// Parts rendered and bytes checksummed: a checksum inside a repeat reads all the reply before it
+// each time round, and a length group with a checksum inside is rendered twice, nested ones
+// twice again, so neither the repeats nor the length alone bound the work.
+constexpr qint64 kMostWork = 64 << 20;
 
 class Renderer {
 public:
@@ -16,8 +20,11 @@ public:
 
     void Render(const std::vector<ReplyPart>& parts, QByteArray& out)
     {
-        for (const ReplyPart& part : parts)
+        for (const ReplyPart& part : parts) {
+            if (++work_ > kMostWork)
+                return;
             RenderPart(part, out);
+        }
     }
 
 private:
@@ -37,6 +44,7 @@ private:
             out += request_;
             break;
         case ReplyPart::Kind::Checksum:
+            work_ += out.size();
             out += ChecksumBytes(part.checksum, out);
             break;
         case ReplyPart::Kind::Number:
@@ -78,7 +86,8 @@ private:
         const std::optional<quint64> outer = scope_.index;
         const quint64 times = std::min(part.value->Evaluate(scope_), kMostRepeats);
         for (quint64 i = 0;
-             i < times && out.size() < kLongestReply && repeated_ < kMostRepeatsInAll;
+             i < times && out.size() < kLongestReply && repeated_ < kMostRepeatsInAll &&
+             work_ <= kMostWork;
              ++i, ++repeated_) {
             scope_.index = i;
             Render(part.children, out);
@@ -90,6 +99,7 @@ private:
     const Captures& captures_;
     CaptureScope& scope_;
     quint64 repeated_ = 0;
+    qint64 work_ = 0;
 };
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "rules/responder.h"
 
+#include <QElapsedTimer>
 #include <QTest>
 
 namespace {
@@ -38,6 +39,7 @@ private slots:
     void datagrams();
     void modbus();
     void unconsumedIsBounded();
+    void checksumsInRepeatsAreBounded();
     void closeEndsTheAnswers();
     void summaryAndReload();
     void overLimitNoticedOnce();
@@ -176,6 +178,19 @@ delay = "20ms"
     const Conversation::Fed fed = conversation.Feed(request + request.left(3));
     QCOMPARE(Replies(fed.answers), QList<QByteArray>{reply});
     QCOMPARE(conversation.Unconsumed(), 3);
+}
+
+// Each checksum reads the whole reply before it, and its length group is rendered twice: found by
+// the fuzzer, it ran for hours.
+void TestResponder::checksumsInRepeatsAreBounded()
+{
+    Responder responder(Rules("[[rule]]\nname = \"r\"\n"
+                              "reply = '{repeat 65536}( {len:1}( 01 {sum8} ) )'\n"));
+    QElapsedTimer clock;
+    clock.start();
+    const Answer answer = responder.AnswerDatagram("x", QHostAddress::LocalHost, 5000);
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(answer.reply && answer.reply->startsWith(QByteArray::fromHex("020103")));
 }
 
 void TestResponder::unconsumedIsBounded()
