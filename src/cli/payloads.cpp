@@ -54,7 +54,17 @@ std::optional<QByteArray> BytesArgument(const QString& text, const QString& what
     const std::optional<ReplyTemplate> payload = TemplateArgument(text, what, failure);
     if (!payload)
         return std::nullopt;
-    return payload->Render({}, {}, 1);
+    QString cut;
+    const QByteArray bytes = payload->Render({}, {}, 1, nullptr, &cut);
+    if (cut.isEmpty())
+        return bytes;
+    failure = {kWrongInput, QStringLiteral("%1: %2").arg(what, CutPayload(bytes, cut))};
+    return std::nullopt;
+}
+
+QString CutPayload(const QByteArray& bytes, const QString& reason)
+{
+    return QStringLiteral("the payload stops at %1 bytes: %2").arg(bytes.size()).arg(reason);
 }
 
 std::optional<QHash<QString, QByteArray>> VariableArguments(const QStringList& values,

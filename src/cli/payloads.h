@@ -23,6 +23,9 @@ std::optional<Expectation> ExpectationArgument(const QString& text, const QStrin
 std::optional<QByteArray> BytesArgument(const QString& text, const QString& what,
                                         CliFailure& failure);
 
+// Why a payload of `bytes` is not all its template asks for ("the payload stops at 16 bytes: ...").
+QString CutPayload(const QByteArray& bytes, const QString& reason);
+
 // --var NAME=PAYLOAD values, by name.
 std::optional<QHash<QString, QByteArray>> VariableArguments(const QStringList& values,
                                                             CliFailure& failure);

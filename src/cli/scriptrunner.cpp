@@ -1,6 +1,7 @@
 #include "cli/scriptrunner.h"
 
 #include "cli/exchange.h"
+#include "cli/payloads.h"
 #include "cli/record.h"
 #include "cli/recordedlink.h"
 #include "cli/transcript.h"
@@ -121,7 +122,13 @@ std::optional<TestOutcome> ScriptRunner::Send(const Step& step, TestState& state
         if (std::optional<TestOutcome> unreachable = Connect(state))
             return unreachable;
     }
-    const QByteArray bytes = step.payload->Render(state.lastAnswer, state.variables, ++state.sends);
+    QString cut;
+    const QByteArray bytes =
+        step.payload->Render(state.lastAnswer, state.variables, ++state.sends, nullptr, &cut);
+    if (!cut.isEmpty())
+        return Outcome(TestOutcome::Result::Failed,
+                       StepName(step, state.stepNumber) + QStringLiteral(": ") +
+                           QStringLiteral("not sent: ") + CutPayload(bytes, cut));
     const Reading sent = state.link->Send(bytes, QDeadlineTimer(script_.timeout));
     if (sent.kind == Reading::Kind::Bytes)
         return std::nullopt;

@@ -108,7 +108,11 @@ CliFailure ExchangeFailure(const Awaited& awaited, const Expectation* expectatio
 
 int Exchange(const SendPlan& plan, RecordedLink& link, QByteArray& pending, int number)
 {
-    const QByteArray bytes = plan.payload->Render({}, {}, quint64(number));
+    QString cut;
+    const QByteArray bytes = plan.payload->Render({}, {}, quint64(number), nullptr, &cut);
+    if (!cut.isEmpty())
+        return CliFailure{kWrongInput, QStringLiteral("not sent: ") + CutPayload(bytes, cut)}
+            .Print();
     const Reading sent = link.Send(bytes, QDeadlineTimer(plan.timeout));
     if (sent.kind != Reading::Kind::Bytes)
         return CliFailure{sent.kind == Reading::Kind::Refused ? kUnreachable : kFailed,

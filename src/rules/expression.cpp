@@ -378,8 +378,20 @@ std::optional<SyntaxError>
 Expression::FindUnknownName(const std::function<bool(const QString&)>& known) const
 {
     for (const Node& node : *nodes_) {
-        if (!node.name.isEmpty() && !known(node.name))
-            return SyntaxError{node.offset, QStringLiteral("unknown name \"%1\"").arg(node.name)};
+        if (node.name.isEmpty())
+            continue;
+        // A table is asked for as "state.NAME[]", so that either form read as the other is told.
+        const QString table = node.name + QLatin1String("[]");
+        const bool indexed = node.op == Op::StateAt;
+        if (known(indexed ? table : node.name))
+            continue;
+        if (indexed && known(node.name))
+            return SyntaxError{node.offset,
+                               QStringLiteral("\"%1\" is one value, not a table").arg(node.name)};
+        if (node.op == Op::State && known(table))
+            return SyntaxError{node.offset,
+                               QStringLiteral("\"%1\" is a table: write %1[INDEX]").arg(node.name)};
+        return SyntaxError{node.offset, QStringLiteral("unknown name \"%1\"").arg(node.name)};
     }
     return std::nullopt;
 }

@@ -21,11 +21,15 @@ public:
     void Render(const std::vector<ReplyPart>& parts, QByteArray& out)
     {
         for (const ReplyPart& part : parts) {
-            if (++work_ > kMostWork)
+            ++work_;
+            if (OverWork())
                 return;
             RenderPart(part, out);
         }
     }
+
+    // Why the reply stops short of what the template says; empty when it is whole.
+    const QString& CutReason() const { return cut_; }
 
 private:
     void RenderPart(const ReplyPart& part, QByteArray& out)
@@ -84,15 +88,33 @@ private:
     void RenderRepeat(const ReplyPart& part, QByteArray& out)
     {
         const std::optional<quint64> outer = scope_.index;
-        const quint64 times = std::min(part.value->Evaluate(scope_), kMostRepeats);
-        for (quint64 i = 0;
-             i < times && out.size() < kLongestReply && repeated_ < kMostRepeatsInAll &&
-             work_ <= kMostWork;
-             ++i, ++repeated_) {
+        const quint64 wanted = part.value->Evaluate(scope_);
+        if (wanted > kMostRepeats)
+            Cut(QStringLiteral("repeat %1 goes over 65,536").arg(wanted));
+        const quint64 times = std::min(wanted, kMostRepeats);
+        for (quint64 i = 0; i < times && !OverWork(); ++i, ++repeated_) {
+            if (out.size() >= kLongestReply)
+                return Cut(QStringLiteral("the reply reached 16 MiB"));
+            if (repeated_ >= kMostRepeatsInAll)
+                return Cut(QStringLiteral("its repeats go over 1,048,576 in all"));
             scope_.index = i;
             Render(part.children, out);
         }
         scope_.index = outer;
+    }
+
+    bool OverWork()
+    {
+        if (work_ <= kMostWork)
+            return false;
+        Cut(QStringLiteral("rendering it went over its work limit"));
+        return true;
+    }
+
+    void Cut(const QString& reason)
+    {
+        if (cut_.isEmpty())
+            cut_ = reason;
     }
 
     QByteArrayView request_;
@@ -100,12 +122,15 @@ private:
     CaptureScope& scope_;
     quint64 repeated_ = 0;
     qint64 work_ = 0;
+    QString cut_;
 };
 
 } // namespace
 
-void RenderParts(const std::vector<ReplyPart>& parts, QByteArrayView request,
-                 const Captures& captures, CaptureScope& scope, QByteArray& out)
+QString RenderParts(const std::vector<ReplyPart>& parts, QByteArrayView request,
+                    const Captures& captures, CaptureScope& scope, QByteArray& out)
 {
-    Renderer(request, captures, scope).Render(parts, out);
+    Renderer renderer(request, captures, scope);
+    renderer.Render(parts, out);
+    return renderer.CutReason();
 }

@@ -320,10 +320,12 @@ ReplyTemplate::FindUndefinedCapture(const std::function<bool(const QString&)>& k
 }
 
 QByteArray ReplyTemplate::Render(QByteArrayView request, const Captures& captures, quint64 counter,
-                                 const Scope* outside) const
+                                 const Scope* outside, QString* cut) const
 {
     QByteArray out;
     CaptureScope scope(captures, counter, outside);
-    RenderParts(data_->parts, request, captures, scope, out);
+    QString reason = RenderParts(data_->parts, request, captures, scope, out);
+    if (cut)
+        *cut = std::move(reason);
     return out;
 }

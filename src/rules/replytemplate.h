@@ -31,9 +31,10 @@ public:
     FindUndefinedCapture(const std::function<bool(const QString&)>& known) const;
 
     // `counter` is the rule's hit count, this hit included; `outside` gives what else the
-    // template reads (a stand-in's state).
+    // template reads (a stand-in's state). A template that asks for more than a reply may hold
+    // is rendered up to its limits, and `cut` says which was reached (empty when none).
     QByteArray Render(QByteArrayView request, const Captures& captures, quint64 counter,
-                      const Scope* outside = nullptr) const;
+                      const Scope* outside = nullptr, QString* cut = nullptr) const;
 
     struct Data;
 

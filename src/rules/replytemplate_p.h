@@ -27,6 +27,7 @@ struct ReplyPart {
     qsizetype offset = 0;
 };
 
-// Appends what `parts` make of one request to `out`.
-void RenderParts(const std::vector<ReplyPart>& parts, QByteArrayView request,
-                 const Captures& captures, CaptureScope& scope, QByteArray& out);
+// Appends what `parts` make of one request to `out`; returns why it stopped short of all of it,
+// empty when it did not.
+QString RenderParts(const std::vector<ReplyPart>& parts, QByteArrayView request,
+                    const Captures& captures, CaptureScope& scope, QByteArray& out);

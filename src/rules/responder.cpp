@@ -74,7 +74,7 @@ Answer Responder::Respond(int rule, QByteArrayView request, const Captures& capt
     const quint64 hits = ++hits_[size_t(rule)];
     CaptureScope scope(captures, hits, &state_);
     for (const Assignment& assignment : matched.sets)
-        state_.Apply(assignment, scope);
+        NoteCut(rule, QStringLiteral("its set stopped short"), state_.Apply(assignment, scope));
     changes_ += matched.sets.empty() ? 0 : 1;
     Answer answer;
     answer.rule = rule;
@@ -84,17 +84,38 @@ Answer Responder::Respond(int rule, QByteArrayView request, const Captures& capt
     answer.request = request.toByteArray();
     if (!matched.replies.empty()) {
         const ReplyTemplate& reply = matched.replies[(hits - 1) % matched.replies.size()];
-        answer.reply = reply.Render(request, captures, hits, &state_);
+        QString cut;
+        answer.reply = reply.Render(request, captures, hits, &state_, &cut);
+        NoteCut(rule,
+                QStringLiteral("its reply was cut short at %1 bytes").arg(answer.reply->size()),
+                cut);
     }
     return answer;
+}
+
+// Said once a rule, like a limit reached in matching: the rules are what is wrong, not the peer.
+void Responder::NoteCut(int rule, const QString& what, const QString& reason)
+{
+    const QString& name = rules_.rules[size_t(rule)].name;
+    if (reason.isEmpty() || !NoticeOnce(QStringLiteral("cut ") + name))
+        return;
+    notices_ << QStringLiteral("Rules Err: rule \"%1\": %2: %3.").arg(name, what, reason);
+}
+
+bool Responder::NoticeOnce(const QString& key)
+{
+    if (noticed_.contains(key))
+        return false;
+    noticed_.insert(key);
+    return true;
 }
 
 void Responder::NoteOverLimit(int rule, const MatchResult& result)
 {
     const QString& name = rules_.rules[size_t(rule)].name;
-    if (result.status != MatchResult::Status::OverLimit || noticed_.contains(name))
+    if (result.status != MatchResult::Status::OverLimit ||
+        !NoticeOnce(QStringLiteral("limit ") + name))
         return;
-    noticed_.insert(name);
     const QString what = result.expressionOverLimit
                              ? QStringLiteral("the expression went over its match limit")
                              : QStringLiteral("the search for a match went over its step limit");

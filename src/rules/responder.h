@@ -66,6 +66,8 @@ private:
                                        qsizetype searched, qint64& steps);
     Answer Respond(int rule, QByteArrayView request, const Captures& captures);
     void NoteOverLimit(int rule, const MatchResult& result);
+    void NoteCut(int rule, const QString& what, const QString& reason);
+    bool NoticeOnce(const QString& key);
     void CountUnmatched() { ++unmatched_; }
 
     RuleSet rules_;

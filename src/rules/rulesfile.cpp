@@ -231,7 +231,7 @@ bool RulesReader::ReadMatch(const toml::node& node, Rule& rule)
     SyntaxError error;
     rule.matchText = ToQString(*text);
     rule.match = Pattern::Parse(rule.matchText, set_.encoding, error,
-                                [this](const QString& name) { return set_.DeclaresState(name); });
+                                [this](const QString& name) { return set_.ReadsState(name); });
     return rule.match || Error(PositionIn(node, error.offset), error.reason);
 }
 
@@ -259,9 +259,9 @@ bool RulesReader::ReadReply(const toml::node& node, Rule& rule)
         ReplyTemplate::Parse(ToQString(*text), set_.encoding, error);
     if (!reply)
         return Error(PositionIn(node, error.offset), error.reason);
-    const std::optional<SyntaxError> undefined = reply->FindUndefinedCapture(
-        rule.match ? &*rule.match : nullptr,
-        [this](const QString& name) { return set_.DeclaresState(name); });
+    const std::optional<SyntaxError> undefined =
+        reply->FindUndefinedCapture(rule.match ? &*rule.match : nullptr,
+                                    [this](const QString& name) { return set_.ReadsState(name); });
     if (undefined && checkCaptures_)
         return Error(PositionIn(node, undefined->offset), undefined->reason);
     rule.replies.push_back(std::move(*reply));
@@ -299,7 +299,7 @@ bool RulesReader::ReadSet(const toml::node& node, Rule& rule)
                 ? QStringLiteral("\"%1\" is one value, not a table").arg(assignment->target)
                 : QStringLiteral("\"%1\" is a table: write %1[INDEX]").arg(assignment->target));
     const auto known = [&](const QString& name) {
-        return name == QLatin1String("counter") || set_.DeclaresState(name) ||
+        return name == QLatin1String("counter") || set_.ReadsState(name) ||
                (rule.match && checkCaptures_ && rule.match->HasCapture(name)) || !checkCaptures_;
     };
     if (const std::optional<SyntaxError> unknown = assignment->FindUnknownName(known))
@@ -333,6 +333,12 @@ bool RuleSet::DeclaresState(const QString& name) const
     return std::any_of(state.begin(), state.end(), [&](const StateDeclaration& declaration) {
         return name == QStringLiteral("state.") + declaration.name;
     });
+}
+
+bool RuleSet::ReadsState(const QString& name) const
+{
+    return name.endsWith(QLatin1String("[]")) ? DeclaresTable(name.chopped(2))
+                                              : DeclaresState(name) && !DeclaresTable(name);
 }
 
 bool RuleSet::DeclaresTable(const QString& name) const

@@ -41,6 +41,9 @@ struct RuleSet {
     // Whether `name` ("state.reg") is declared, and as a table.
     bool DeclaresState(const QString& name) const;
     bool DeclaresTable(const QString& name) const;
+    // Whether an expression may read `name`: "state.NAME" for a value, "state.NAME[]" for an
+    // element of a table.
+    bool ReadsState(const QString& name) const;
 };
 
 struct RulesLoad {

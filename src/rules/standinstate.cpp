@@ -38,7 +38,8 @@ bool ReadTarget(QStringView text, qsizetype offset, Assignment& assignment, Synt
         return false;
     }
     const QStringView index = target.sliced(bracket + 1, target.size() - bracket - 2);
-    assignment.index = ExpressionAt(index, start + prefix + bracket + 1, error);
+    assignment.indexOffset = start + prefix + bracket + 1;
+    assignment.index = ExpressionAt(index, assignment.indexOffset, error);
     return assignment.index.has_value();
 }
 
@@ -57,6 +58,7 @@ std::optional<Assignment> Assignment::Parse(QStringView text, SyntaxError& error
             return std::nullopt;
         }
         const qsizetype count = keyword + 6;
+        assignment.repeatOffset = count;
         assignment.repeat = ExpressionAt(text.sliced(count, colon - count), count, error);
         if (!assignment.repeat)
             return std::nullopt;
@@ -69,6 +71,7 @@ std::optional<Assignment> Assignment::Parse(QStringView text, SyntaxError& error
     }
     if (!ReadTarget(text.sliced(from, equals - from), from, assignment, error))
         return std::nullopt;
+    assignment.valueOffset = equals + 1;
     assignment.value = ExpressionAt(text.mid(equals + 1), equals + 1, error);
     if (!assignment.value)
         return std::nullopt;
@@ -78,19 +81,26 @@ std::optional<Assignment> Assignment::Parse(QStringView text, SyntaxError& error
 std::optional<SyntaxError>
 Assignment::FindUnknownName(const std::function<bool(const QString&)>& known) const
 {
+    // An expression's names sit where it starts in the statement.
+    const auto find = [](const Expression& expression, qsizetype offset, const auto& known) {
+        std::optional<SyntaxError> unknown = expression.FindUnknownName(known);
+        if (unknown)
+            unknown->offset += offset;
+        return unknown;
+    };
     if (repeat) {
-        if (auto unknown = repeat->FindUnknownName(known))
+        if (auto unknown = find(*repeat, repeatOffset, known))
             return unknown;
     }
     // Only the statement's own index and value see `index`.
-    const auto inside = [&](const QString& name) {
+    const std::function<bool(const QString&)> inside = [&](const QString& name) {
         return (repeat && name == QLatin1String("index")) || known(name);
     };
     if (index) {
-        if (auto unknown = index->FindUnknownName(inside))
+        if (auto unknown = find(*index, indexOffset, inside))
             return unknown;
     }
-    return value->FindUnknownName(inside);
+    return find(*value, valueOffset, inside);
 }
 
 void StandInState::Declare(const std::vector<StateDeclaration>& declarations)
@@ -135,12 +145,12 @@ std::optional<quint64> StandInState::State(const QString& name, std::optional<qu
     return table->value(*index, 0);
 }
 
-void StandInState::Apply(const Assignment& assignment, CaptureScope& scope)
+QString StandInState::Apply(const Assignment& assignment, CaptureScope& scope)
 {
     // A stand-in answers at once; a count this large is a mistake in the rules, not a device.
     constexpr quint64 kMostRepeats = 65536;
-    const quint64 times =
-        assignment.repeat ? std::min(assignment.repeat->Evaluate(scope), kMostRepeats) : 1;
+    const quint64 wanted = assignment.repeat ? assignment.repeat->Evaluate(scope) : 1;
+    const quint64 times = std::min(wanted, kMostRepeats);
     const std::optional<quint64> outer = scope.index;
     for (quint64 i = 0; i < times; ++i) {
         if (assignment.repeat)
@@ -156,6 +166,7 @@ void StandInState::Apply(const Assignment& assignment, CaptureScope& scope)
             table->insert(assignment.index->Evaluate(scope), value);
     }
     scope.index = outer;
+    return wanted > times ? QStringLiteral("repeat %1 goes over 65,536").arg(wanted) : QString();
 }
 
 QString StandInState::Summary() const

@@ -29,6 +29,9 @@ struct Assignment {
     std::optional<Expression> value;
     std::optional<Expression> repeat;
     qsizetype targetOffset = 0;
+    qsizetype repeatOffset = 0;
+    qsizetype indexOffset = 0;
+    qsizetype valueOffset = 0;
 
     static std::optional<Assignment> Parse(QStringView text, SyntaxError& error);
     // Every name the statement reads (not its target), for checking against what is known.
@@ -45,8 +48,9 @@ public:
     std::optional<QByteArray> Bytes(const QString& name) const override;
     std::optional<quint64> State(const QString& name, std::optional<quint64> index) const override;
 
-    // Carries out `assignment` with `scope` for the names it reads (this state among them).
-    void Apply(const Assignment& assignment, CaptureScope& scope);
+    // Carries out `assignment` with `scope` for the names it reads (this state among them);
+    // returns why it stopped short of all of it, empty when it did not.
+    QString Apply(const Assignment& assignment, CaptureScope& scope);
 
     bool IsEmpty() const { return values_.isEmpty() && tables_.isEmpty(); }
     // "count=3, reg[0]=7, reg[1]=42", names in the order declared, table entries by index.

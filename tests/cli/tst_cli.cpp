@@ -170,6 +170,10 @@ void TestCli::exitStatuses_data()
     QTest::newRow("payload wrong")
         << QStringList{"send", "tcp://127.0.0.1:{tcp}", "01 \"PING"} << 2 << ""
         << "PAYLOAD, column 4: the quoted text has no closing '\"'";
+    // Sending the 65,536 bytes it stops at would pass off another payload as this one.
+    QTest::newRow("payload cut short")
+        << QStringList{"send", "tcp://127.0.0.1:{tcp}", "{repeat 70000}( 00 )"} << 2 << ""
+        << "not sent: the payload stops at 65536 bytes: repeat 70000 goes over 65,536";
     QTest::newRow("target wrong") << QStringList{"send", "tcp://127.0.0.1", "01"} << 2 << ""
                                   << "is not a target";
     QTest::newRow("TCP refused") << QStringList{"send", "tcp://127.0.0.1:{closed}", "01"} << 3 << ""
@@ -199,6 +203,15 @@ void TestCli::exitStatuses_data()
         << QStringList{"rules", "{dir}/rules.toml", "--input", "\"QUIT\\r\\n\""} << 1
         << "no rule answers it; closest: \"quiet\", which parts at byte 3 (expected 45, got 54)\n"
         << "";
+    QTest::newRow("rules: a reply cut short is told")
+        << QStringList{"rules", "{dir}/cut.toml", "--input", "01"} << 0
+        << "Rules Err: rule \"big\": its reply was cut short at 65536 bytes: repeat 70000 goes "
+           "over 65,536.\n"
+        << "";
+    QTest::newRow("rules: a set cut short is told")
+        << QStringList{"rules", "{dir}/cut.toml", "--input", "02"} << 0
+        << "Rules Err: rule \"many\": its set stopped short: repeat 70000 goes over 65,536.\n"
+        << "";
     QTest::newRow("rules: no rule answers yet")
         << QStringList{"rules", "{dir}/rules.toml", "--input", "\"SLO\""} << 1
         << "no rule answers it; closest: \"slow\", which agrees with all 3 bytes but wants more\n"
@@ -224,6 +237,10 @@ void TestCli::exitStatuses()
     QFETCH(QString, out);
     QFETCH(QString, err);
     WriteFile(dir_.filePath(QStringLiteral("bad.toml")), "[[rule]]\nname = \"a\"\nmatch = '0'\n");
+    WriteFile(dir_.filePath(QStringLiteral("cut.toml")),
+              "[state]\nt = []\n[[rule]]\nname = \"big\"\nmatch = '01'\n"
+              "reply = '{repeat 70000}( 00 )'\n[[rule]]\nname = \"many\"\nmatch = '02'\n"
+              "set = 'repeat 70000: t[index] = 1'\n");
     WriteFile(dir_.filePath(QStringLiteral("unset.toml")),
               "target = \"tcp://127.0.0.1:1\"\n[[test]]\nname = \"a\"\nsend = '\"X\" {sid} "
               "{session}'\nexpect = '00'\n");

@@ -191,6 +191,12 @@ void TestResponder::checksumsInRepeatsAreBounded()
     const Answer answer = responder.AnswerDatagram("x", QHostAddress::LocalHost, 5000);
     QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(answer.reply && answer.reply->startsWith(QByteArray::fromHex("020103")));
+    const QString told = QStringLiteral("Rules Err: rule \"r\": its reply was cut short at %1 "
+                                        "bytes: rendering it went over its work limit.")
+                             .arg(answer.reply->size());
+    QCOMPARE(responder.TakeNotices(), QStringList{told});
+    responder.AnswerDatagram("x", QHostAddress::LocalHost, 5000);
+    QCOMPARE(responder.TakeNotices(), QStringList()); // once a rule, not once a request
 }
 
 void TestResponder::unconsumedIsBounded()

@@ -47,6 +47,12 @@ void TestRulesFile::errors_data()
     QTest::newRow("state read that is not declared")
         << QByteArray("[[rule]]\nname = \"a\"\nreply = '{state.x:1}'\n")
         << "r.toml:3:10: unknown name \"state.x\"";
+    QTest::newRow("table read as one value")
+        << QByteArray("[state]\nt = []\n[[rule]]\nname = \"a\"\nreply = '{state.t:1}'\n")
+        << "r.toml:5:10: \"state.t\" is a table: write state.t[INDEX]";
+    QTest::newRow("value read as a table, in a set")
+        << QByteArray("[state]\nv = 1\n[[rule]]\nname = \"a\"\nset = 'v = state.v[0]'\n")
+        << "r.toml:5:12: \"state.v\" is one value, not a table";
     QTest::newRow("capture the match lacks")
         << QByteArray("[[rule]]\nname = \"a\"\nmatch = '{x:1}'\nreply = '{y}'\n")
         << "r.toml:4:10: the match has no capture \"y\"";
