@@ -44,10 +44,10 @@ Awaited NotRead(const Reading& reading, const QByteArray& received,
 }
 
 Awaited Mismatch(const Expectation& expectation, const QByteArray& received, bool whole,
-                 const QString& why)
+                 const Scope* bound, const QString& why)
 {
     Awaited awaited = Failure(Awaited::Kind::Mismatch, received, why);
-    awaited.offset = expectation.FirstDifference(received, whole).offset;
+    awaited.offset = expectation.FirstDifference(received, whole, bound).offset;
     return awaited;
 }
 
@@ -62,7 +62,7 @@ Awaited AwaitDatagram(RecordedLink& link, const Expectation* expectation,
     const MatchResult result = expectation->Match(reading.bytes, true, bound);
     if (result.matched())
         return Taken(reading.bytes, result.captures);
-    return Mismatch(*expectation, reading.bytes, true,
+    return Mismatch(*expectation, reading.bytes, true, bound,
                     result.status == MatchResult::Status::OverLimit
                         ? QStringLiteral("the expectation went over its match limit")
                         : QStringLiteral("the answer does not match"));
@@ -79,10 +79,11 @@ std::optional<Awaited> Judge(const Expectation& expectation, QByteArray& pending
         return taken;
     }
     if (result.status == MatchResult::Status::OverLimit)
-        return Mismatch(expectation, pending, false,
+        return Mismatch(expectation, pending, false, bound,
                         QStringLiteral("the expectation went over its match limit"));
-    if (expectation.FirstDifference(pending, false).definite)
-        return Mismatch(expectation, pending, false, QStringLiteral("the answer does not match"));
+    if (expectation.FirstDifference(pending, false, bound).definite)
+        return Mismatch(expectation, pending, false, bound,
+                        QStringLiteral("the answer does not match"));
     if (pending.size() >= kMostUnmatched)
         return Failure(Awaited::Kind::TooLong, pending,
                        QStringLiteral("the answer reached the 1 MiB limit before the pattern "
@@ -109,7 +110,7 @@ Awaited AwaitAnswer(RecordedLink& link, const Expectation* expectation, QByteArr
         if (reading.kind != Reading::Kind::Bytes) {
             Awaited failed = NotRead(reading, pending, timeout);
             if (expectation)
-                failed.offset = expectation->FirstDifference(pending, false).offset;
+                failed.offset = expectation->FirstDifference(pending, false, bound).offset;
             return failed;
         }
         pending += reading.bytes;

@@ -28,8 +28,10 @@ public:
     // `bound` holds the values of those names.
     MatchResult Match(QByteArrayView received, bool whole, const Scope* bound = nullptr) const;
     // Judged by the bytes the pattern fixes from its start (literal bytes, ?? and fixed-length
-    // captures), up to its first part of open length.
-    Difference FirstDifference(QByteArrayView received, bool whole) const;
+    // captures), up to its first part of open length; with `bound`, a name it gives fixes its
+    // bytes too (an id sent that must come back).
+    Difference FirstDifference(QByteArrayView received, bool whole,
+                               const Scope* bound = nullptr) const;
     // The byte the fixed head holds at `offset`: -1 for any byte; none past the head.
     std::optional<int> HeadByte(qsizetype offset) const
     {
@@ -45,10 +47,20 @@ private:
         : pattern_(std::move(pattern)), text_(std::move(text))
     {
     }
+    // A name given from outside the pattern, then the fixed bytes that follow it.
+    struct Reference {
+        QString name;
+        std::vector<int> after;
+    };
+
     void ReadFixedHead(QStringView text, TextEncoding encoding);
+    // The head with the references in it resolved through `bound`, as far as it resolves them.
+    std::vector<int> BoundHead(const Scope& bound, bool& isAll) const;
 
     Pattern pattern_;
     QString text_;
-    std::vector<int> head_; // each byte the start must hold, -1 for any byte
-    bool headIsAll_ = true; // the pattern is its fixed head and nothing more
+    std::vector<int> head_;             // each byte the start must hold, -1 for any byte
+    bool headIsAll_ = true;             // the pattern is its fixed head and nothing more
+    std::vector<Reference> references_; // what follows the head when it ends at a reference
+    bool referencesAreAll_ = true;      // ... and nothing more
 };
