@@ -152,21 +152,37 @@ QString StandInState::Apply(const Assignment& assignment, CaptureScope& scope)
     const quint64 wanted = assignment.repeat ? assignment.repeat->Evaluate(scope) : 1;
     const quint64 times = std::min(wanted, kMostRepeats);
     const std::optional<quint64> outer = scope.index;
+    bool stored = true;
     for (quint64 i = 0; i < times; ++i) {
         if (assignment.repeat)
             scope.index = i;
-        const quint64 value = assignment.value->Evaluate(scope);
-        if (!assignment.index) {
-            if (values_.contains(assignment.target))
-                values_[assignment.target] = value;
-            continue;
-        }
-        const auto table = tables_.find(assignment.target);
-        if (table != tables_.end())
-            table->insert(assignment.index->Evaluate(scope), value);
+        stored = Store(assignment, scope) && stored;
     }
     scope.index = outer;
+    if (!stored)
+        return QStringLiteral("table %1 holds %2 entries, the most it may")
+            .arg(assignment.target)
+            .arg(kMostEntries);
     return wanted > times ? QStringLiteral("repeat %1 goes over 65,536").arg(wanted) : QString();
+}
+
+// False when the table is full and the index a new one.
+bool StandInState::Store(const Assignment& assignment, const CaptureScope& scope)
+{
+    const quint64 value = assignment.value->Evaluate(scope);
+    if (!assignment.index) {
+        if (values_.contains(assignment.target))
+            values_[assignment.target] = value;
+        return true;
+    }
+    const auto table = tables_.find(assignment.target);
+    if (table == tables_.end())
+        return true;
+    const quint64 index = assignment.index->Evaluate(scope);
+    if (table->size() >= kMostEntries && !table->contains(index))
+        return false;
+    table->insert(index, value);
+    return true;
 }
 
 QString StandInState::Summary() const

@@ -52,11 +52,17 @@ public:
     // returns why it stopped short of all of it, empty when it did not.
     QString Apply(const Assignment& assignment, CaptureScope& scope);
 
+    // Indexes come from requests: without a bound, a peer writing to ever new ones would take
+    // all the memory there is.
+    static constexpr qsizetype kMostEntries = 1 << 20;
+
     bool IsEmpty() const { return values_.isEmpty() && tables_.isEmpty(); }
     // "count=3, reg[0]=7, reg[1]=42", names in the order declared, table entries by index.
     QString Summary() const;
 
 private:
+    bool Store(const Assignment& assignment, const CaptureScope& scope);
+
     QStringList order_;
     QHash<QString, quint64> values_;
     QHash<QString, QMap<quint64, quint64>> tables_;

@@ -40,6 +40,7 @@ private slots:
     void modbus();
     void unconsumedIsBounded();
     void checksumsInRepeatsAreBounded();
+    void stateTablesAreBounded();
     void closeEndsTheAnswers();
     void summaryAndReload();
     void overLimitNoticedOnce();
@@ -197,6 +198,24 @@ void TestResponder::checksumsInRepeatsAreBounded()
     QCOMPARE(responder.TakeNotices(), QStringList{told});
     responder.AnswerDatagram("x", QHostAddress::LocalHost, 5000);
     QCOMPARE(responder.TakeNotices(), QStringList()); // once a rule, not once a request
+}
+
+// Each request stores 65,536 new indexes: the seventeenth finds the table full, and the indexes
+// it held keep their values.
+void TestResponder::stateTablesAreBounded()
+{
+    Responder responder(Rules("[state]\nt = []\n[[rule]]\nname = \"w\"\n"
+                              "set = 'repeat 65536: t[counter * 65536 + index] = counter'\n"
+                              "reply = '{state.t[65536]:1} {state.t[1114112]:1}'\n"));
+    const int filling = int(StandInState::kMostEntries / 65536);
+    for (int request = 0; request < filling; ++request)
+        responder.AnswerDatagram("x", QHostAddress::LocalHost, 5000);
+    QCOMPARE(responder.TakeNotices(), QStringList());
+    const Answer answer = responder.AnswerDatagram("x", QHostAddress::LocalHost, 5000);
+    QCOMPARE(*answer.reply, QByteArray::fromHex("0100"));
+    QCOMPARE(responder.TakeNotices(),
+             QStringList{"Rules Err: rule \"w\": its set stopped short: table t holds 1048576 "
+                         "entries, the most it may."});
 }
 
 void TestResponder::unconsumedIsBounded()
