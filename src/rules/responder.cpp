@@ -86,9 +86,10 @@ Answer Responder::Respond(int rule, QByteArrayView request, const Captures& capt
         const ReplyTemplate& reply = matched.replies[(hits - 1) % matched.replies.size()];
         QString cut;
         answer.reply = reply.Render(request, captures, hits, &state_, &cut);
-        NoteCut(rule,
-                QStringLiteral("its reply was cut short at %1 bytes").arg(answer.reply->size()),
-                cut);
+        if (!cut.isEmpty()) // the words cost an allocation: not for every reply
+            NoteCut(rule,
+                    QStringLiteral("its reply was cut short at %1 bytes").arg(answer.reply->size()),
+                    cut);
     }
     return answer;
 }
