@@ -1,7 +1,8 @@
 // Whatever text reaches the pattern, template and rules file readers, they answer with a
 // reason and a place inside the text, never a crash; whatever bytes a parsed pattern or rule set
 // meets, a match stays inside those bytes. The input is text, then optionally a NUL byte and the
-// bytes to match.
+// bytes to match. An answer an expectation gives up on before its time is one it could never take.
+#include "cli/expectation.h"
 #include "rules/pattern.h"
 #include "rules/replytemplate.h"
 #include "rules/responder.h"
@@ -48,6 +49,28 @@ void CheckPattern(const QString& text, TextEncoding encoding, QByteArrayView byt
     const CaptureScope bound(outside, 12, nullptr);
     for (MatchMode mode : {MatchMode::Whole, MatchMode::Prefix})
         CheckMatch(pattern->Match(bytes, mode, &bound), *pattern, bytes, mode);
+}
+
+// A start of the answer found to part from the expectation: no answer it begins is taken.
+void CheckExpectation(const QString& text, QByteArrayView bytes)
+{
+    SyntaxError error;
+    const std::optional<Expectation> expectation =
+        Expectation::Parse(text, TextEncoding::Utf8, error, [](const QString& name) {
+            return name == QLatin1String("counter") || name == QLatin1String("v");
+        });
+    if (!expectation)
+        return;
+    Captures outside;
+    outside.named.insert(QStringLiteral("v"), bytes.first(std::min<qsizetype>(bytes.size(), 3))
+                                                  .toByteArray());
+    const CaptureScope bound(outside, 12, nullptr);
+    for (const bool whole : {false, true}) {
+        const bool taken = expectation->Match(bytes, whole, &bound).matched();
+        Require(!(taken && expectation->FirstDifference(bytes, whole, &bound).definite));
+        const QByteArrayView start = bytes.first(bytes.size() / 2);
+        Require(whole || !(taken && expectation->FirstDifference(start, false, &bound).definite));
+    }
 }
 
 void CheckTemplate(const QString& text, QByteArrayView bytes)
@@ -104,6 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QString text = QString::fromUtf8(textBytes);
     CheckPattern(text, TextEncoding::Utf8, bytes);
     CheckPattern(text, TextEncoding::Windows31J, bytes);
+    CheckExpectation(text, bytes);
     CheckTemplate(text, bytes);
     CheckRules(textBytes, bytes);
     return 0;
