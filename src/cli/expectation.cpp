@@ -103,5 +103,6 @@ Difference Expectation::FirstDifference(QByteArrayView received, bool whole,
     }
     if (received.size() < head)
         return {received.size(), whole};
-    return {head, whole && isAll};
+    // A datagram of the head's length that agrees with all of it is the one expected.
+    return {head, whole && isAll && received.size() > head};
 }
