@@ -4,7 +4,7 @@
 #include "rules/lexer.h"
 
 #include <QRegularExpression>
-#include <QStringList>
+#include <QSet>
 
 namespace {
 
@@ -33,7 +33,7 @@ void Expectation::ReadFixedHead(QStringView text, TextEncoding encoding)
     Tokenize(text, encoding, tokens, ignored); // the pattern parsed, so its tokens do
     std::vector<int>* fixed = &head_;
     qsizetype length = 0;
-    QStringList captured;
+    QSet<QString> captured;
     for (const Token& token : tokens) {
         const QString brace = token.text.trimmed();
         qsizetype anyBytes = 0;
@@ -46,7 +46,7 @@ void Expectation::ReadFixedHead(QStringView text, TextEncoding encoding)
         } else if (const auto match = fixedCapture.match(brace);
                    token.kind == Token::Kind::Brace && match.hasMatch()) {
             anyBytes = match.captured(2).toLongLong();
-            captured << match.captured(1).trimmed();
+            captured.insert(match.captured(1).trimmed());
         } else if (token.kind == Token::Kind::Brace && IsName(brace) && !ChecksumByName(brace) &&
                    !captured.contains(brace)) {
             references_.push_back({brace, {}});

@@ -118,17 +118,18 @@ std::optional<TestOutcome> ScriptRunner::Connect(TestState& state)
 
 std::optional<TestOutcome> ScriptRunner::Send(const Step& step, TestState& state)
 {
-    if (!state.link) {
-        if (std::optional<TestOutcome> unreachable = Connect(state))
-            return unreachable;
-    }
+    // Made before connecting: a payload that will not be sent opens no connection.
     QString cut;
     const QByteArray bytes =
         step.payload->Render(state.lastAnswer, state.variables, ++state.sends, nullptr, &cut);
     if (!cut.isEmpty())
         return Outcome(TestOutcome::Result::Failed,
-                       StepName(step, state.stepNumber) + QStringLiteral(": ") +
-                           QStringLiteral("not sent: ") + CutPayload(bytes, cut));
+                       QStringLiteral("%1: not sent: %2")
+                           .arg(StepName(step, state.stepNumber), CutPayload(bytes, cut)));
+    if (!state.link) {
+        if (std::optional<TestOutcome> unreachable = Connect(state))
+            return unreachable;
+    }
     const Reading sent = state.link->Send(bytes, QDeadlineTimer(script_.timeout));
     if (sent.kind == Reading::Kind::Bytes)
         return std::nullopt;

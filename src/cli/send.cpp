@@ -110,8 +110,10 @@ int Exchange(const SendPlan& plan, RecordedLink& link, QByteArray& pending, int 
 {
     QString cut;
     const QByteArray bytes = plan.payload->Render({}, {}, quint64(number), nullptr, &cut);
+    // Status 2 says nothing was sent: after the first send, this one fails like a send.
     if (!cut.isEmpty())
-        return CliFailure{kWrongInput, QStringLiteral("not sent: ") + CutPayload(bytes, cut)}
+        return CliFailure{number == 1 ? kWrongInput : kFailed,
+                          QStringLiteral("not sent: ") + CutPayload(bytes, cut)}
             .Print();
     const Reading sent = link.Send(bytes, QDeadlineTimer(plan.timeout));
     if (sent.kind != Reading::Kind::Bytes)

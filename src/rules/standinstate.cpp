@@ -82,8 +82,8 @@ std::optional<SyntaxError>
 Assignment::FindUnknownName(const std::function<bool(const QString&)>& known) const
 {
     // An expression's names sit where it starts in the statement.
-    const auto find = [](const Expression& expression, qsizetype offset, const auto& known) {
-        std::optional<SyntaxError> unknown = expression.FindUnknownName(known);
+    const auto find = [](const Expression& expression, qsizetype offset, const auto& names) {
+        std::optional<SyntaxError> unknown = expression.FindUnknownName(names);
         if (unknown)
             unknown->offset += offset;
         return unknown;

@@ -176,6 +176,15 @@ void TestCli::exitStatuses_data()
     QTest::newRow("payload cut short")
         << QStringList{"send", "tcp://127.0.0.1:{tcp}", "{repeat 70000}( 00 )"} << 2 << ""
         << "not sent: the payload stops at 65536 bytes: repeat 70000 goes over 65,536";
+    QTest::newRow("payload cut short at a later send")
+        << QStringList{"send", "tcp://127.0.0.1:{tcp}",
+                       "\"PING1\\r\\n\" {repeat (counter - 1) * 70000}( 00 )", "--repeat", "2"}
+        << 1 << ""
+        << "not sent: the payload stops at 65543 bytes: repeat 70000 goes over 65,536";
+    QTest::newRow("run: a payload cut short, no connection")
+        << QStringList{"run", "{dir}/cut_script.toml"} << 1
+        << "FAIL a: step 1 (line 4): not sent: the payload stops at 65536 bytes"
+        << "";
     QTest::newRow("target wrong") << QStringList{"send", "tcp://127.0.0.1", "01"} << 2 << ""
                                   << "is not a target";
     QTest::newRow("TCP refused") << QStringList{"send", "tcp://127.0.0.1:{closed}", "01"} << 3 << ""
@@ -239,6 +248,9 @@ void TestCli::exitStatuses()
     QFETCH(QString, out);
     QFETCH(QString, err);
     WriteFile(dir_.filePath(QStringLiteral("bad.toml")), "[[rule]]\nname = \"a\"\nmatch = '0'\n");
+    WriteFile(dir_.filePath(QStringLiteral("cut_script.toml")),
+              "target = \"tcp://127.0.0.1:1\"\n[[test]]\nname = \"a\"\n"
+              "send = '{repeat 70000}( 00 )'\nexpect = '00'\n");
     WriteFile(dir_.filePath(QStringLiteral("cut.toml")),
               "[state]\nt = []\n[[rule]]\nname = \"big\"\nmatch = '01'\n"
               "reply = '{repeat 70000}( 00 )'\n[[rule]]\nname = \"many\"\nmatch = '02'\n"
