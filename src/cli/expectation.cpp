@@ -11,6 +11,41 @@ namespace {
 // Beyond this a fixed head says little more about where an answer went wrong.
 constexpr qsizetype kLongestHead = 64 * 1024;
 
+// Compares what came with the bytes an expectation fixes, piece after piece, in place.
+struct HeadWalk {
+    QByteArrayView received;
+    qsizetype at = 0;
+    bool differs = false; // at `at`
+    bool ended = false;   // what came ends before the bytes fixed so far
+
+    // Whether all of `wanted` (-1 for any byte) agrees with what came from `at` on.
+    bool Agrees(const std::vector<int>& wanted)
+    {
+        for (const int byte : wanted) {
+            if (!Next(byte))
+                return false;
+        }
+        return true;
+    }
+    bool Agrees(QByteArrayView wanted)
+    {
+        for (const char byte : wanted) {
+            if (!Next(static_cast<unsigned char>(byte)))
+                return false;
+        }
+        return true;
+    }
+    bool Next(int wanted)
+    {
+        ended = at >= received.size();
+        differs = !ended && wanted >= 0 && wanted != static_cast<unsigned char>(received[at]);
+        if (ended || differs)
+            return false;
+        ++at;
+        return true;
+    }
+};
+
 } // namespace
 
 std::optional<Expectation> Expectation::Parse(const QString& text, TextEncoding encoding,
@@ -65,23 +100,6 @@ void Expectation::ReadFixedHead(QStringView text, TextEncoding encoding)
     headIsAll_ = references_.empty();
 }
 
-std::vector<int> Expectation::BoundHead(const Scope& bound, bool& isAll) const
-{
-    std::vector<int> head = head_;
-    isAll = referencesAreAll_;
-    for (const Reference& reference : references_) {
-        const std::optional<QByteArray> bytes = bound.Bytes(reference.name);
-        if (!bytes || qsizetype(head.size()) + bytes->size() > kLongestHead) {
-            isAll = false;
-            break;
-        }
-        for (char byte : *bytes)
-            head.push_back(static_cast<unsigned char>(byte));
-        head.insert(head.end(), reference.after.begin(), reference.after.end());
-    }
-    return head;
-}
-
 MatchResult Expectation::Match(QByteArrayView received, bool whole, const Scope* bound) const
 {
     return pattern_.Match(received, whole ? MatchMode::Whole : MatchMode::Prefix, bound);
@@ -90,19 +108,24 @@ MatchResult Expectation::Match(QByteArrayView received, bool whole, const Scope*
 Difference Expectation::FirstDifference(QByteArrayView received, bool whole,
                                         const Scope* bound) const
 {
+    HeadWalk walk{received};
     bool isAll = headIsAll_;
-    const std::vector<int> resolved =
-        bound && !references_.empty() ? BoundHead(*bound, isAll) : std::vector<int>();
-    const std::vector<int>& fixed = resolved.empty() ? head_ : resolved;
-    const qsizetype head = qsizetype(fixed.size());
-    const qsizetype compared = std::min(head, received.size());
-    for (qsizetype i = 0; i < compared; ++i) {
-        const int wanted = fixed[size_t(i)];
-        if (wanted >= 0 && wanted != static_cast<unsigned char>(received[i]))
-            return {i, true};
+    if (walk.Agrees(head_) && bound && !references_.empty()) {
+        isAll = referencesAreAll_;
+        for (const Reference& reference : references_) {
+            const std::optional<QByteArray> bytes = bound->Bytes(reference.name);
+            if (!bytes) {
+                isAll = false;
+                break;
+            }
+            if (!walk.Agrees(*bytes) || !walk.Agrees(reference.after))
+                break;
+        }
     }
-    if (received.size() < head)
+    if (walk.differs)
+        return {walk.at, true};
+    if (walk.ended)
         return {received.size(), whole};
     // A datagram of the head's length that agrees with all of it is the one expected.
-    return {head, whole && isAll && received.size() > head};
+    return {walk.at, whole && isAll && received.size() > walk.at};
 }

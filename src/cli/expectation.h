@@ -54,8 +54,6 @@ private:
     };
 
     void ReadFixedHead(QStringView text, TextEncoding encoding);
-    // The head with the references in it resolved through `bound`, as far as it resolves them.
-    std::vector<int> BoundHead(const Scope& bound, bool& isAll) const;
 
     Pattern pattern_;
     QString text_;
